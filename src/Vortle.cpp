@@ -1,0 +1,130 @@
+#include "Vortle.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Alloc.h"
+#include "Argums.h"
+#include "Plat.h"
+#include "Xelf.h"
+
+namespace {
+
+constexpr int kMajor = 1;
+constexpr int kMinor = 4;
+constexpr const char* kTitle = "VORTLE - Signature Creator";
+constexpr const char* kCopyright = "(C) Copyright 2026 The Vortle Authors";
+
+constexpr int kExitOk = 0;
+constexpr int kExitAbort = 2;
+constexpr int kExitFatal = 3;
+
+char version[5];
+
+// Header lines and detail format of each fatal code, indexed by the code.
+struct Report {
+    const char* header;
+    const char* detail;
+};
+constexpr const char* kHdrCmd = "*** Fatal-Error while parsing command line\n";
+constexpr const char* kHdrFile = "*** Fatal-Error while accessing file\n";
+constexpr Report kReports[11] = {
+    {nullptr, nullptr},
+    {kHdrCmd, "***  Error: %s\n"},
+    {kHdrCmd, "***  Error: invalid argument '%s'\n"},
+    {"*** Fatal-Error while allocating memory\n", "***  Error: %s\n"},
+    {kHdrFile, "***  Error: cannot open file '%s'\n"},
+    {kHdrFile, "***  Error: cannot create file '%s'\n"},
+    {kHdrFile, "***  Error: invalid elf/dwarf file '%s'\n"},
+    {"*** Fatal-Error while writing file\n", "***  Error: I/O error on file '%s'\n"},
+    {kHdrCmd, "***  Error: number out of range '%s'\n"},
+    {kHdrCmd, "***  Error: invalid number '%s'\n"},
+    {"*** Fatal-Error while processing elf/dwarf file\n", "***  Error: %s\n"},
+};
+
+// Copies of the file names that outlive the pools.
+char keptIn[kNameCap];
+char keptBin[kNameCap];
+
+void Keep(char*& name, char* copy) {
+    if (name == nullptr || name == copy) return;
+    std::snprintf(copy, kNameCap, "%s", name);
+    name = copy;
+}
+
+// With BINARY the image is written by truncating its file: that file must not be the input.
+void CheckBinNotInput() {
+    if ((bom.flags & kBomBinary) != 0 && PlatSameFile(bom.binName, bom.inName)) {
+        Fatal(NFACT::CreateFile, bom.binName);
+    }
+}
+
+} // namespace
+
+const char* VersionText() {
+    if (version[0] == '\0') {
+        int n = std::snprintf(version, sizeof version, "%d", kMajor);
+        n += std::snprintf(version + n, sizeof version - static_cast<size_t>(n), ".");
+        char minor[16];
+        std::snprintf(minor, sizeof minor, "%d", kMinor);
+        std::snprintf(version + n, sizeof version - static_cast<size_t>(n), "%.2s", minor);
+    }
+    return version;
+}
+
+void SigPrn() {
+    std::printf("V%s", VersionText());
+    std::printf("\n%s V%s", kTitle, VersionText());
+    std::printf("\n%s\n\n", kCopyright);
+}
+
+void RemoveBin() {
+    if (bom.binName == nullptr || bom.binName[0] == '\0') return;
+    // Never the user's firmware, whatever name designates it.
+    if (bom.inName != nullptr && PlatSameFile(bom.binName, bom.inName)) return;
+    std::remove(bom.binName);
+}
+
+void KeepNames() {
+    Keep(bom.inName, keptIn);
+    Keep(bom.binName, keptBin);
+    bom.cmd = nullptr;
+    bom.echo = nullptr;
+}
+
+void Fatal(NFACT code, const char* text) {
+    const int c = static_cast<int>(code);
+    if (bom.binFp != nullptr) {
+        std::fclose(bom.binFp);
+        bom.binFp = nullptr;
+    }
+    RemoveBin();
+    if (c >= 1 && c <= 10) {
+        std::fputs(kReports[c].header, stdout);
+        if (code == NFACT::CmdLine) {
+            std::printf("***  Command line: '%s'\n", bom.echo != nullptr ? bom.echo : "");
+        }
+        std::printf(kReports[c].detail, text != nullptr ? text : "");
+    }
+    std::fputs("*** Vortle terminated.\n", stdout);
+    std::fflush(stdout);
+    std::exit(kExitFatal);
+}
+
+int VortleMain(int argc, char** argv) {
+    SigPrn();
+    ArgPrepare(argc, argv);
+    Options();
+    CheckBinNotInput();
+    RemoveBin();
+    if (Vortle_Reader() != 0) {
+        RemoveBin();
+        std::fflush(stdout);
+        return kExitAbort;
+    }
+    std::printf("*** %s\n", szStat);
+    std::printf("*** Processing completed, no Errors.\n");
+    std::fflush(stdout);
+    return kExitOk;
+}

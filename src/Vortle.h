@@ -1,0 +1,32 @@
+// Tool driver: entry, banner, stale-image removal and the one fatal error report.
+#pragma once
+
+// The fatal conditions; each selects a fixed report.
+enum class NFACT : int {
+    CmdLine = 1,        // command-line grammar, prints the echo of what was parsed
+    InvalidArg = 2,     // unrecognised keyword
+    OutOfMemory = 3,    // memory exhaustion
+    OpenFile = 4,       // input file cannot be opened or mapped
+    CreateFile = 5,     // image file cannot be created
+    InvalidElf = 6,     // input is not a usable ELF file
+    IoError = 7,        // write error on the image file
+    NumRange = 8,       // number outside its bounds
+    InvalidNum = 9,     // malformed number
+    RangeNotFound = 10, // signature range not found
+};
+
+// Deletes the image file, prints the report of the code with the caller's text and ends the
+// process with exit code 3.
+[[noreturn]] void Fatal(NFACT code, const char* text);
+// Prints the banner.
+void SigPrn();
+// Deletes the binary image file named in the command-line record, unless it is the input file.
+void RemoveBin();
+// Copies the input and image names out of pool 0, so that they stay readable after the pools
+// are released.
+void KeepNames();
+// The whole life of the tool; returns the process exit code.
+int VortleMain(int argc, char** argv);
+
+// The version text, "1.4".
+const char* VersionText();

@@ -1,0 +1,32 @@
+// Command line: the joined buffer, the token scanner with its echo, and the option grammar.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int kCmdCap = 0x8000; // capacity of the command-line buffer
+constexpr int kNameCap = 1024;  // capacity of each file-name buffer
+
+// The command-line record.
+struct Bom {
+    char* cmd;        // the joined command line (kCmdCap characters, pool 0)
+    int32_t cap;      // its capacity
+    char* echo;       // echo of what has been parsed so far (same capacity, pool 0)
+    char* inName;     // input file name (kNameCap characters, pool 0)
+    char* binName;    // binary image file name (kNameCap characters, pool 0)
+    uint8_t flags;    // bit 0: write the binary image
+    std::FILE* binFp; // open image stream, null when none is open
+};
+constexpr uint8_t kBomBinary = 0x01;
+
+extern Bom bom;
+extern Bom* pBom;
+
+// Joins the program path and the arguments into the command line.
+int ArgPrepare(int argc, char** argv);
+// Parses the whole command line into the record; returns pBom.
+Bom* Options();
+
+// Replaces the extension of name (in place) with ext: at most three characters of ext up to
+// its first blank. Both "\" and "/" end the backwards search for the dot.
+void chgext(char* name, const char* ext);

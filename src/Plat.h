@@ -1,0 +1,36 @@
+// Platform layer: the few calls that differ between Windows and POSIX systems.
+#pragma once
+
+#include <cstdint>
+#include <sys/stat.h>
+
+using PlatHandle = intptr_t;
+constexpr PlatHandle kNoHandle = -1;
+
+#ifdef _WIN32
+using PlatStat = struct _stat64i32;
+#else
+using PlatStat = struct stat;
+#endif
+
+// Full path of the running executable; argv0 serves only when the system cannot tell.
+const char* PlatProgramPath(const char* argv0);
+
+// Opens an existing file for reading and writing, never creating or truncating it; other
+// processes may read it meanwhile. kNoHandle on failure.
+PlatHandle PlatOpenRW(const char* name);
+// Creates a read-write mapping object of the whole open file. kNoHandle on failure.
+PlatHandle PlatCreateMapping(PlatHandle file);
+// Fills the status record of the open file; fails for anything but a regular, writable file.
+// Returns 0 on success.
+int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status);
+// Maps the whole file for reading and writing, shared with the file. Null on failure.
+void* PlatMapView(PlatHandle mapping, PlatHandle file, uint32_t size);
+// Releases a view; changed bytes reach the file.
+void PlatUnmapView(void* view, uint32_t size);
+void PlatCloseMapping(PlatHandle mapping);
+void PlatCloseFile(PlatHandle file);
+
+// 1 when both names designate the same existing file (links and case-insensitive names
+// included), else 0.
+int PlatSameFile(const char* a, const char* b);

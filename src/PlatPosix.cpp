@@ -1,0 +1,70 @@
+// POSIX platform layer: open/fstat/mmap in place of the Windows file mapping.
+#include "Plat.h"
+
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
+
+namespace {
+char progPath[PATH_MAX + 1];
+}
+
+const char* PlatProgramPath(const char* argv0) {
+#if defined(__APPLE__)
+    char raw[PATH_MAX + 1];
+    uint32_t size = sizeof raw;
+    if (_NSGetExecutablePath(raw, &size) == 0 && realpath(raw, progPath) != nullptr) {
+        return progPath;
+    }
+#else
+    const ssize_t n = readlink("/proc/self/exe", progPath, sizeof progPath - 1);
+    if (n > 0) {
+        progPath[n] = '\0';
+        return progPath;
+    }
+#endif
+    if (argv0 != nullptr && argv0[0] != '\0') return argv0;
+    return "vortle";
+}
+
+PlatHandle PlatOpenRW(const char* name) {
+    const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    return fd < 0 ? kNoHandle : static_cast<PlatHandle>(fd);
+}
+
+// POSIX maps straight from the descriptor: the mapping handle is the descriptor itself and
+// owns nothing of its own.
+PlatHandle PlatCreateMapping(PlatHandle file) { return file; }
+
+int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status) {
+    if (fstat(static_cast<int>(file), status) != 0) return -1;
+    if (!S_ISREG(status->st_mode)) return -1;
+    // A file that nobody may write is read-only, also for a privileged user.
+    if ((status->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return -1;
+    return 0;
+}
+
+void* PlatMapView(PlatHandle /*mapping*/, PlatHandle file, uint32_t size) {
+    if (size == 0) return nullptr;
+    void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(file), 0);
+    return view == MAP_FAILED ? nullptr : view;
+}
+
+void PlatUnmapView(void* view, uint32_t size) { munmap(view, size); }
+
+void PlatCloseMapping(PlatHandle /*mapping*/) {}
+
+void PlatCloseFile(PlatHandle file) { close(static_cast<int>(file)); }
+
+int PlatSameFile(const char* a, const char* b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (a == nullptr || b == nullptr || stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino ? 1 : 0;
+}

@@ -1,0 +1,439 @@
+#include "Xelf.h"
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "Alloc.h"
+#include "Argums.h"
+#include "Vortle.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "raw values copied out of the file are read as little-endian");
+
+Signa signa;
+iFi xfi;
+uint8_t* pBuf;
+uint8_t BigEnd;
+Mcx mcx;
+char szStat[kStatCap];
+
+namespace {
+
+// ---- Signature range --------------------------------------------------------------------
+
+constexpr uint8_t kModeWidth4 = 0x04; // 32-bit units
+constexpr uint8_t kModeTail4 = 0x40;  // a missing range is reported up to the signature word
+constexpr uint32_t kRangeLast = 24;   // offset of the last word summed
+constexpr uint32_t kSigOffset = 28;   // offset of the signature word
+
+void SetRange(uint32_t base) {
+    signa.mode = static_cast<uint8_t>((signa.mode & 0xF0) | kModeWidth4);
+    signa.mode = static_cast<uint8_t>((signa.mode & 0x0F) | kModeTail4);
+    signa.start = base;
+    signa.end = base + kRangeLast;
+    signa.position = base + kSigOffset;
+}
+
+// ---- Mapped image access ----------------------------------------------------------------
+
+// The reader's abort: thrown by the reader only, caught only at the abort point.
+struct ReaderAbort {};
+
+[[noreturn]] void Abort() {
+    mcx.err = kErrRefused;
+    throw ReaderAbort{};
+}
+
+uint64_t CurPos() { return static_cast<uint64_t>(pBuf - xfi.view); }
+
+// Positions the reader at off and returns the len bytes there; aborts unless all of them lie
+// inside the file.
+uint8_t* Span(uint32_t off, uint32_t len) {
+    if (static_cast<uint64_t>(off) + len > xfi.size) Abort();
+    SetPos(off);
+    return pBuf;
+}
+
+uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+
+// ---- ELF header and section table -------------------------------------------------------
+
+constexpr uint16_t kExec = 2;        // ET_EXEC
+constexpr uint16_t kMachine = 40;    // the ARM machine number
+constexpr uint8_t kBigEndian = 2;    // EI_DATA for big-endian files
+constexpr uint32_t kShEntry = 40;    // section header entry size
+constexpr uint32_t kStrTab = 3;      // SHT_STRTAB
+constexpr int kStrPad = 16;          // zero bytes behind the string-table copy
+constexpr char kShStrTab[] = ".shstrtab";
+
+Ehdr ehdr;
+
+int LocateShStrTab() {
+    mcx.strTab = nullptr;
+    mcx.strOff = 0;
+    mcx.strSize = 0;
+    if (mcx.hdr.e_shstrndx >= mcx.hdr.e_shnum) {
+        mcx.err = kErrRefused;
+        return 0;
+    }
+    // The entry is still in the file's byte order.
+    const uint8_t* entry = mcx.shdr + mcx.hdr.e_shstrndx * kShEntry;
+    const uint32_t shName = MakeW32(Load32(entry + 0));
+    const uint32_t shType = MakeW32(Load32(entry + 4));
+    const uint32_t shOffset = MakeW32(Load32(entry + 16));
+    const uint32_t shSize = MakeW32(Load32(entry + 20));
+    if (shType != kStrTab) {
+        mcx.err = kErrRefused;
+        return 0;
+    }
+    // The section's own name must lie inside the file, NUL included.
+    const uint64_t namePos = static_cast<uint64_t>(shOffset) + shName;
+    if (namePos >= xfi.size) {
+        mcx.err = kErrRefused;
+        return 0;
+    }
+    SetPos(static_cast<uint32_t>(namePos));
+    const uint64_t left = xfi.size - namePos;
+    if (std::memchr(pBuf, 0, left) == nullptr ||
+        std::strcmp(reinterpret_cast<const char*>(pBuf), kShStrTab) != 0) {
+        mcx.err = kErrRefused;
+        return 0;
+    }
+    mcx.strOff = shOffset;
+    mcx.strSize = shSize;
+    // The table's range is tested before its copy is taken from the pool.
+    Span(shOffset, shSize);
+    mcx.strTab = static_cast<char*>(GetMem(static_cast<int>(shSize + kStrPad), 1));
+    Read(mcx.strTab, shSize);
+    return 1;
+}
+
+// ---- Signature pass and binary image ----------------------------------------------------
+
+constexpr uint32_t kLoad = 1;       // PT_LOAD
+constexpr uint32_t kPhEntry = 32;   // program header entry size
+constexpr uint32_t kExecBit = 1;    // PF_X
+constexpr uint32_t kRwOnly = 6;     // PF_R | PF_W without PF_X
+
+struct Phdr {
+    uint32_t p_type;
+    uint32_t p_offset;
+    uint32_t p_vaddr;
+    uint32_t p_paddr;
+    uint32_t p_filesz;
+    uint32_t p_memsz;
+    uint32_t p_flags;
+    uint32_t p_align;
+};
+static_assert(sizeof(Phdr) == kPhEntry, "a program header is 32 bytes");
+
+uint8_t* pH;        // program header table in host byte order, pool 1
+uint32_t CsActual;  // file bytes of the segments that count as loadable
+
+constexpr const char* kStatUpdated = "Updated ";
+constexpr const char* kStat8 = "Signature over Range[8] (0x%08X - 0x%08X): @0x%08X = 0x%08X";
+constexpr const char* kStat16 = "Signature over Range[16] (0x%08X - 0x%08X): @0x%08X = 0x%04X";
+constexpr const char* kStat32 = "Signature over Range[32] (0x%08X - 0x%08X): @0x%08X = 0x%08X";
+constexpr const char* kNotFound = "Range not found: 0x%08X - 0x%08X";
+
+uint32_t UnitWidth() {
+    const uint32_t w = signa.mode & 0x0F;
+    return w == 1 || w == 2 ? w : 4;
+}
+
+uint32_t LoadUnit(const uint8_t* p, uint32_t w) {
+    uint32_t v = 0;
+    for (uint32_t i = 0; i < w; ++i) v |= static_cast<uint32_t>(p[i]) << (8 * i);
+    return v;
+}
+
+void StoreUnit(uint8_t* p, uint32_t w, uint32_t v) {
+    for (uint32_t i = 0; i < w; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// True when the segment holds the whole range and the whole signature unit in its file bytes.
+bool Holds(const Phdr& ph, uint32_t limit, uint32_t w) {
+    if (!(signa.start <= ph.p_paddr && ph.p_paddr < signa.end && ph.p_filesz > limit)) {
+        return false;
+    }
+    const uint64_t segEnd = static_cast<uint64_t>(ph.p_paddr) + ph.p_filesz;
+    return ph.p_paddr <= signa.start && static_cast<uint64_t>(signa.end) + w <= segEnd &&
+           static_cast<uint64_t>(signa.position) + w <= segEnd;
+}
+
+// Sums the range in the segment and stores the signature when it differs.
+void Patch(const Phdr& ph, uint32_t w) {
+    uint8_t* seg = Span(ph.p_offset, ph.p_filesz);
+    const uint32_t mask = w == 4 ? 0xFFFFFFFFu : (1u << (8 * w)) - 1;
+    uint32_t sum = 0;
+    for (uint64_t a = signa.start; a <= signa.end; a += w) {
+        if (a == signa.position) continue;
+        sum += LoadUnit(seg + (a - ph.p_paddr), w);
+    }
+    const uint32_t sig = (0u - sum) & mask;
+    uint8_t* at = seg + (signa.position - ph.p_paddr);
+    int n = 0;
+    szStat[0] = '\0';
+    if (LoadUnit(at, w) != sig) {
+        StoreUnit(at, w, sig);
+        n = std::snprintf(szStat, sizeof szStat, "%s", kStatUpdated);
+    }
+    const char* fmt = w == 1 ? kStat8 : w == 2 ? kStat16 : kStat32;
+    std::snprintf(szStat + n, sizeof szStat - static_cast<size_t>(n), fmt, signa.start, signa.end,
+                  signa.position, sig);
+}
+
+// Closes the image stream if one is open; nonzero when its last bytes could not be written.
+int CloseBin() {
+    if (bom.binFp == nullptr) return 0;
+    int bad = std::fflush(bom.binFp) != 0 || std::ferror(bom.binFp) != 0;
+    if (std::fclose(bom.binFp) != 0) bad = 1;
+    bom.binFp = nullptr;
+    return bad;
+}
+
+// Appends the segment's file bytes to the image, opening the image first.
+void WriteBin(const Phdr& ph) {
+    const uint8_t* bytes = Span(ph.p_offset, ph.p_filesz);
+    if (bom.binFp == nullptr) {
+        bom.binFp = std::fopen(bom.binName, "wb");
+        if (bom.binFp == nullptr) {
+            LoadClear(&xfi);
+            Fatal(NFACT::CreateFile, bom.binName);
+        }
+    }
+    std::fwrite(bytes, 1, ph.p_filesz, bom.binFp);
+    if (std::ferror(bom.binFp) != 0) {
+        LoadClear(&xfi);
+        CloseBin();
+        Fatal(NFACT::IoError, bom.binName);
+    }
+}
+
+Phdr LoadPh(uint32_t i) {
+    Phdr ph;
+    std::memcpy(&ph, pH + i * kPhEntry, sizeof ph);
+    return ph;
+}
+
+uint32_t ReadProgHeader() {
+    if (mcx.hdr.e_phoff == 0) return 0;
+    CsActual = 0;
+    const uint32_t n = mcx.hdr.e_phnum;
+    pH = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 1) * kPhEntry), 1));
+    SetPos(mcx.hdr.e_phoff);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t word[8];
+        for (uint32_t& v : word) v = MakeW32(ReadW32());
+        Phdr ph;
+        std::memcpy(&ph, word, sizeof ph);
+        // A read-write segment at file offset 0 that is mostly zero-filled keeps no file bytes.
+        if (ph.p_offset == 0 && ph.p_paddr == ph.p_vaddr && ph.p_filesz < ph.p_memsz &&
+            (ph.p_flags & 7) == kRwOnly) {
+            ph.p_paddr += ph.p_filesz;
+            ph.p_vaddr += ph.p_filesz;
+            ph.p_memsz -= ph.p_filesz;
+            ph.p_filesz = 0;
+        }
+        if (ph.p_memsz != 0 &&
+            ((ph.p_flags & kExecBit) != 0 || (ph.p_paddr == 0 && ph.p_type == kLoad))) {
+            CsActual += ph.p_filesz;
+        }
+        std::memcpy(pH + i * kPhEntry, &ph, sizeof ph);
+    }
+    if (CsActual == 0) {
+        mcx.err = kErrRefused;
+        return 0;
+    }
+    const uint32_t w = UnitWidth();
+    const uint32_t limit = signa.end + (signa.mode & 0x0F) - signa.start;
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const Phdr ph = LoadPh(i);
+        if (ph.p_type != kLoad) continue;
+        if (Holds(ph, limit, w)) {
+            Patch(ph, w);
+            ++count;
+        }
+        if ((bom.flags & kBomBinary) != 0) WriteBin(ph);
+    }
+    if (CloseBin() != 0) {
+        LoadClear(&xfi);
+        Fatal(NFACT::IoError, bom.binName);
+    }
+    if (count == 0) {
+        LoadClear(&xfi);
+        std::snprintf(szStat, sizeof szStat, kNotFound, signa.start, signa.end + (signa.mode >> 4));
+        Fatal(NFACT::RangeNotFound, szStat);
+    }
+    return count;
+}
+
+// The steps of the pass between the abort point and the release of the file.
+void Pass() {
+    if (IniLoadFile(&xfi, bom.inName) != 0) {
+        LoadClear(&xfi);
+        Fatal(NFACT::OpenFile, bom.inName);
+    }
+    ReadElfHeader();
+    if (mcx.err == 0) ReadElfSections();
+    if (mcx.err == 0) ReadProgHeader();
+    if (mcx.err != 0) {
+        LoadClear(&xfi);
+        Fatal(NFACT::InvalidElf, bom.inName);
+    }
+    LoadClear(&xfi);
+}
+
+} // namespace
+
+// ---- Signature range --------------------------------------------------------------------
+
+void Sig_LPC17_13_xx() { SetRange(0); }
+
+void SetSigna(uint32_t value) { SetRange(value); }
+
+// ---- Mapped image access ----------------------------------------------------------------
+
+int IniLoadFile(iFi* f, const char* name) {
+    f->view = nullptr;
+    f->hMap = kNoHandle;
+    f->hFile = kNoHandle;
+    if (name == nullptr || name[0] == '\0') return kLoadFailed;
+    const size_t len = std::strlen(name);
+    if (len >= sizeof f->name) return kLoadFailed;
+    std::memcpy(f->name, name, len + 1);
+    f->hFile = PlatOpenRW(f->name);
+    if (f->hFile == kNoHandle) return kLoadFailed;
+    f->hMap = PlatCreateMapping(f->hFile);
+    if (f->hMap == kNoHandle) return kLoadFailed;
+    if (PlatFileStatus(f->name, f->hFile, &f->status) != 0) return kLoadFailed;
+    // The size is a 32-bit count below 2 GiB; larger files lie outside the reader's model.
+    if (f->status.st_size <= 0 || f->status.st_size > 0x7FFFFFFF) return kLoadFailed;
+    f->size = static_cast<uint32_t>(f->status.st_size);
+    f->view = static_cast<uint8_t*>(PlatMapView(f->hMap, f->hFile, f->size));
+    if (f->view == nullptr) return kLoadFailed;
+    return 0;
+}
+
+void LoadClear(iFi* f) {
+    if (f->view != nullptr) {
+        PlatUnmapView(f->view, f->size);
+        f->view = nullptr;
+    }
+    if (f->hMap != kNoHandle) {
+        PlatCloseMapping(f->hMap);
+        f->hMap = kNoHandle;
+    }
+    if (f->hFile != kNoHandle) {
+        PlatCloseFile(f->hFile);
+        f->hFile = kNoHandle;
+    }
+}
+
+void SetPos(uint32_t position) {
+    if (position > xfi.size) Abort();
+    pBuf = xfi.view + position;
+}
+
+uint32_t Read(void* dst, uint32_t len) {
+    if (CurPos() + len > xfi.size) Abort();
+    if (len == 0) return 0;
+    std::memcpy(dst, pBuf, len);
+    pBuf += len;
+    return len;
+}
+
+uint32_t ReadW32() {
+    uint8_t b[4];
+    for (uint8_t& byte : b) Read(&byte, 1);
+    return b[0] | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
+           static_cast<uint32_t>(b[3]) << 24;
+}
+
+uint16_t MakeW16(uint16_t v) {
+    return BigEnd ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
+}
+
+uint32_t MakeW32(uint32_t v) {
+    if (!BigEnd) return v;
+    return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+}
+
+int ReaderGuard(void (*body)()) {
+    try {
+        body();
+    } catch (const ReaderAbort&) {
+        return -1;
+    }
+    return 0;
+}
+
+// ---- ELF header and section table -------------------------------------------------------
+
+void ClearVariables() {
+    mcx = Mcx{};
+    xfi = iFi{};
+    xfi.hFile = kNoHandle;
+    xfi.hMap = kNoHandle;
+    pH = nullptr;
+}
+
+void ReadElfHeader() {
+    SetPos(0);
+    Read(&ehdr, sizeof ehdr);
+    BigEnd = 0;
+    if (ehdr.e_ident[5] == kBigEndian) {
+        BigEnd = 1;
+        for (uint16_t* f : {&ehdr.e_type, &ehdr.e_machine}) *f = MakeW16(*f);
+        for (uint32_t* f : {&ehdr.e_version, &ehdr.e_entry, &ehdr.e_phoff, &ehdr.e_shoff,
+                            &ehdr.e_flags}) {
+            *f = MakeW32(*f);
+        }
+        for (uint16_t* f : {&ehdr.e_ehsize, &ehdr.e_phentsize, &ehdr.e_phnum, &ehdr.e_shentsize,
+                            &ehdr.e_shnum, &ehdr.e_shstrndx}) {
+            *f = MakeW16(*f);
+        }
+    }
+    if (ehdr.e_type != kExec) mcx.err = kErrRefused;
+    if (ehdr.e_machine != kMachine) mcx.err = kErrRefused;
+    mcx.hdr = ehdr;
+}
+
+void ReadElfSections() {
+    SetPos(mcx.hdr.e_shoff);
+    const uint32_t n = mcx.hdr.e_shnum;
+    if (n == 0) {
+        mcx.err = kErrRefused;
+        return;
+    }
+    mcx.shdr = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 2) * kShEntry), 1));
+    Read(mcx.shdr, n * kShEntry);
+    if (LocateShStrTab() == 0) {
+        mcx.err = kErrRefused;
+        return;
+    }
+    for (uint32_t i = 0; i < n * kShEntry; i += 4) Store32(mcx.shdr + i, MakeW32(Load32(mcx.shdr + i)));
+}
+
+// ---- Signature pass ---------------------------------------------------------------------
+
+int Vortle_Reader() {
+    ClearVariables();
+    if (signa.position == 0) Sig_LPC17_13_xx();
+    szStat[0] = '\0';
+    if (ReaderGuard(Pass) != 0) {
+        CloseBin();
+        LoadClear(&xfi);
+        return 1;
+    }
+    return 0;
+}

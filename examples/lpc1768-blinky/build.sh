@@ -1,0 +1,13 @@
+#!/bin/sh
+# Rebuilds the sample firmware with Debian's gcc-arm-none-eabi:
+#   blinky.elf          linked at 0x0000 (sign with: vortle blinky.elf BINARY)
+#   blinky-app2000.elf  linked at 0x2000, behind a bootloader (vortle blinky-app2000.elf BA(0x2000))
+#   blinky-be.elf       big-endian build of blinky.elf
+set -eu
+cd "$(dirname "$0")"
+CC=${CC:-arm-none-eabi-gcc}
+CFLAGS="-mcpu=cortex-m3 -mthumb -Os -ffreestanding -nostdlib -nostartfiles -Wall -Wextra"
+LDFLAGS="-T lpc1768.ld -Wl,--gc-sections -Wl,-z,max-page-size=0x100 -Wl,--build-id=none"
+$CC $CFLAGS $LDFLAGS -o blinky.elf startup.c main.c
+$CC $CFLAGS $LDFLAGS -Wl,--defsym=FLASH_ORIGIN=0x2000 -o blinky-app2000.elf startup.c main.c
+$CC $CFLAGS -mbig-endian $LDFLAGS -o blinky-be.elf startup.c main.c

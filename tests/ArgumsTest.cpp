@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Alloc.h"
+#include "Argums.h"
+#include "Plat.h"
+#include "Support.h"
+#include "Xelf.h"
+
+namespace {
+
+using vt::CmdReport;
+using vt::Report;
+
+struct Parsed {
+    std::string in, bin, echo;
+    bool binary = false;
+    Signa range{};
+};
+
+// Parses the arguments in-process, as the tool does after its banner.
+Parsed Parse(std::vector<std::string> args) {
+    FreeAll();
+    signa = Signa{};
+    args.insert(args.begin(), "vortle");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ArgPrepare(static_cast<int>(args.size()), argv.data());
+    Options();
+    Parsed p;
+    p.in = bom.inName;
+    p.bin = bom.binName;
+    const std::string path = PlatProgramPath(nullptr);
+    const std::string echo = bom.echo;
+    p.echo = echo.compare(0, path.size(), path) == 0 ? echo.substr(path.size()) : "?" + echo;
+    p.binary = (bom.flags & kBomBinary) != 0;
+    p.range = signa;
+    return p;
+}
+
+struct ParseCase {
+    std::vector<std::string> args;
+    std::string in, bin;
+    bool binary;
+    uint32_t base; // 0xFFFFFFFF: no range configured
+    std::string echo;
+};
+
+constexpr uint32_t kNoBase = 0xFFFFFFFF;
+
+TEST(Options, AcceptedCommandLines) {
+    const std::string name300(300, 'n');
+    const ParseCase cases[] = {
+        {{"app.elf"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
+        {{"app.elf", "BINARY"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BINARY"},
+        {{"app.elf", "binary", "ba(4096)"}, "app.elf", "app.BIN", true, 0x1000,
+         " app.elf BINARY BA(4096) "},
+        {{"a.elf", "BIN(out.bin)", "BA(0x2000)"}, "a.elf", "out.bin", true, 0x2000,
+         " a.elf BIN(out.bin) BA(0X2000) "},
+        {{"app.elf", "BA(0x2000)", "Bin"}, "app.elf", "app.BIN", true, 0x2000,
+         " app.elf BA(0X2000) BIN"},
+        {{"app.elf", "BIN( \"my out.bin\" )"}, "app.elf", "my out.bin", true, kNoBase,
+         " app.elf BIN(my out.bin) "},
+        {{"app.elf", "BIN(a;b c )"}, "app.elf", "a;b c", true, kNoBase, " app.elf BIN(a;b c) "},
+        {{"app.elf", "BIN(a(b)c.bin)"}, "app.elf", "a(b)c.bin", true, kNoBase,
+         " app.elf BIN(a(b)c.bin) "},
+        {{"app.elf", "BIN(Out.Bin)"}, "app.elf", "Out.Bin", true, kNoBase,
+         " app.elf BIN(Out.Bin) "},
+        {{"app.elf", "BIN(\"say \"\"hi\"\".bin\")"}, "app.elf", "say \"hi\".bin", true, kNoBase,
+         " app.elf BIN(say \"hi\".bin) "},
+        {{"app.elf", "BIN(" + name300 + ")"}, "app.elf", name300.substr(0, 256), true, kNoBase,
+         " app.elf BIN(" + name300.substr(0, 256) + ") "},
+        {{"app.elf", "BA (0x10 )"}, "app.elf", "app.BIN", false, 0x10, " app.elf BA(0X10) "},
+        {{"app.elf", "BA(0xFF000000)"}, "app.elf", "app.BIN", false, 0xFF000000,
+         " app.elf BA(0XFF000000) "},
+        {{"app.elf", "BA(0xff000000)"}, "app.elf", "app.BIN", false, 0xFF000000,
+         " app.elf BA(0XFF000000) "},
+        {{"app.elf", "BA('0xab')"}, "app.elf", "app.BIN", false, 0xAB, " app.elf BA(0xab) "},
+        {{"app.elf", "BA(000017)"}, "app.elf", "app.BIN", false, 17, " app.elf BA(000017) "},
+        {{"app.elf", "BA(0)"}, "app.elf", "app.BIN", false, 0, " app.elf BA(0) "},
+        {{"app.elf", "BA(4278190080)"}, "app.elf", "app.BIN", false, 0xFF000000,
+         " app.elf BA(4278190080) "},
+        {{"app.elf", ";", "BIN"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
+        {{"a;b"}, "a", "a.BIN", false, kNoBase, " a"},
+        {{"app.elf", ",", "BIN"}, "app.elf", "app.BIN", true, kNoBase, " app.elf,BIN"},
+        {{"app.elf,BIN"}, "app.elf", "app.BIN", true, kNoBase, " app.elf,BIN"},
+        {{"\"my file.elf\""}, "my file.elf", "my file.BIN", false, kNoBase, " my file.elf"},
+        {{"'it''s.elf'"}, "it's.elf", "it's.BIN", false, kNoBase, " it's.elf"},
+        {{"app.elf", "'BIN'"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BIN"},
+        {{"app.elf", "BIN\tBA(1)"}, "app.elf", "app.BIN", true, 1, " app.elf BIN\tBA(1) "},
+        {{"App.Elf"}, "App.Elf", "App.BIN", false, kNoBase, " App.Elf"},
+        {{"dir.x/name"}, "dir.x/name", "dir.x/name.BIN", false, kNoBase, " dir.x/name"},
+        {{"C:\\fw\\app.elf"}, "C:\\fw\\app.elf", "C:\\fw\\app.BIN", false, kNoBase,
+         " C:\\fw\\app.elf"},
+        // A carriage return read by the scanner ends the line.
+        {{"app.elf\r", "BIN"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
+        // Unquoted text in file-name mode keeps tabs, "=" and "+".
+        {{"a+b=c.elf"}, "a+b=c.elf", "a+b=c.BIN", false, kNoBase, " a+b=c.elf"},
+    };
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const Parsed p = Parse(c.args);
+        EXPECT_EQ(p.in, c.in);
+        EXPECT_EQ(p.bin, c.bin);
+        EXPECT_EQ(p.binary, c.binary);
+        EXPECT_EQ(p.echo, c.echo);
+        if (c.base == kNoBase) {
+            EXPECT_EQ(p.range.position, 0u);
+        } else {
+            EXPECT_EQ(p.range.start, c.base);
+            EXPECT_EQ(p.range.position, c.base + 28);
+        }
+    }
+    FreeAll();
+}
+
+TEST(Options, ChgextExamples) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.elf", "a.BIN"},           {"a.b.c", "a.b.BIN"},
+        {"name", "name.BIN"},         {".elf", ".elf.BIN"},
+        {"dir.x\\name", "dir.x\\name.BIN"}, {"dir.x/name", "dir.x/name.BIN"},
+        {"a.", "a.BIN"},              {"x", "x.BIN"},
+        {"./app", "./app.BIN"},       {"../fw/app.axf", "../fw/app.BIN"},
+    };
+    for (const auto& [in, out] : cases) {
+        char name[64];
+        std::strcpy(name, in);
+        chgext(name, "BIN");
+        EXPECT_STREQ(name, out) << in;
+    }
+    char name[64] = "app.elf";
+    chgext(name, "");
+    EXPECT_STREQ(name, "app");
+    std::strcpy(name, "app.elf");
+    chgext(name, "HEXA B");
+    EXPECT_STREQ(name, "app.HEX");
+}
+
+struct ErrorCase {
+    std::vector<std::string> args;
+    std::string expected; // the output after the banner
+};
+
+// Each rejected command line ends with its exact report and exit code 3.
+TEST(CommandLineErrors, Reports) {
+    const std::string name300(300, 'n');
+    const std::string key130(130, 'k');
+    const auto invalid = [](const std::string& tok) {
+        return Report("parsing command line", "invalid argument '" + tok + "'");
+    };
+    const auto range = [](const std::string& tok) {
+        return Report("parsing command line", "number out of range '" + tok + "'");
+    };
+    const auto badnum = [](const std::string& tok) {
+        return Report("parsing command line", "invalid number '" + tok + "'");
+    };
+    const ErrorCase cases[] = {
+        {{}, CmdReport("", "argument expected")},
+        {{","}, CmdReport(",", "argument expected")},
+        {{";"}, CmdReport("", "argument expected")},
+        {{"app.elf", "FOO"}, invalid("FOO")},
+        {{"app.elf", "'bin'"}, invalid("bin")},
+        {{"app.elf", "BINA"}, invalid("BINA")},
+        {{"app.elf", "bina"}, invalid("BINA")},
+        {{"my file.elf"}, invalid("FILE.ELF")},
+        {{"ab\"cd\""}, invalid("cd")},
+        {{"app.elf", key130}, invalid(std::string(127, 'K'))},
+        {{name300}, invalid(std::string(44, 'N'))},
+        {{"app.elf", "BIN()"}, CmdReport(" app.elf BIN(", "argument expected")},
+        {{"app.elf", "BIN(abc"}, CmdReport(" app.elf BIN(abc", ") expected")},
+        {{"app.elf", "BIN(\"" + name300 + "\")"},
+         CmdReport(" app.elf BIN(" + name300.substr(0, 256) + " ", ") expected")},
+        {{"app.elf", "BIN", "BINARY"}, CmdReport(" app.elf BIN BINARY", "redefinition")},
+        {{"app.elf", "BINARY", "BIN(x)"}, CmdReport(" app.elf BINARY BIN(", "redefinition")},
+        {{"app.elf", "BA(1)", "BASEADDRESS(2)"},
+         CmdReport(" app.elf BA(1) BASEADDRESS(", "redefinition")},
+        {{"app.elf", "BA", "BIN"}, CmdReport(" app.elf BA ", "( expected")},
+        {{"app.elf", "BA"}, CmdReport(" app.elf BA", "( expected")},
+        {{"app.elf", "BA(0x2000"}, CmdReport(" app.elf BA(0X2000", ") expected")},
+        {{"app.elf", "BA(0x2000 1)"}, CmdReport(" app.elf BA(0X2000 ", ") expected")},
+        {{"app.elf", "BA(-1)"}, CmdReport(" app.elf BA(", "argument expected")},
+        {{"app.elf", "BA()"}, CmdReport(" app.elf BA(", "argument expected")},
+        {{"app.elf", "BA("}, CmdReport(" app.elf BA(", ") expected")},
+        {{"app.elf", ",,", "BIN"}, CmdReport(" app.elf,", "argument expected")},
+        {{"app.elf", "BA(0xFF000001)"}, range("0XFF000001")},
+        {{"app.elf", "BA(4278190081)"}, range("4278190081")},
+        {{"app.elf", "BA(0x100000000)"}, range("0X100000000")},
+        {{"app.elf", "BA(4294967296)"}, range("4294967296")},
+        {{"app.elf", "BA(0x0000000100000000)"}, range("0X0000000100000000")},
+        {{"app.elf", "BA(99999999999Z)"}, badnum("99999999999Z")},
+        {{"app.elf", "BA(12a)"}, badnum("12A")},
+        {{"app.elf", "BA(0x)"}, badnum("0X")},
+        {{"app.elf", "BA(0xG1)"}, badnum("0XG1")},
+        {{"app.elf", "BA(1.5)"}, badnum("1.5")},
+        {{std::string(40000, 'a')}, vt::CmdReportEcho("", "max. command line size exceeded")},
+    };
+    vt::TempDir dir;
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args.back().substr(0, 40));
+        vt::WriteFile(dir / "app.BIN", {1, 2, 3});
+        const vt::RunResult r = vt::RunVortle(dir.path, c.args);
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.out, vt::kBanner + c.expected);
+    }
+}
+
+// Where the tool is installed never changes how the arguments are read.
+TEST(CommandLine, InstallationPathIsTakenWhole) {
+    vt::TempDir dir;
+    const std::string long1(120, 'd');
+    const vt::fs::path folder = dir.path / long1 / "with \"quote\" (and) blanks;" / long1;
+    vt::fs::create_directories(folder);
+    const vt::fs::path exe = folder / "vortle";
+    vt::fs::copy_file(vt::VortlePath(), exe);
+    ASSERT_GT(exe.string().size(), 256u);
+    vt::WriteFile(dir / "app.elf", vt::Elf{.segs = {{.data = vt::Vectors(16)}}}.Build());
+    vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BINARY"}, exe.string());
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(vt::fs::exists(dir / "app.BIN"));
+    r = vt::RunVortle(dir.path, {"app.elf", "BINARY", "FOO"}, exe.string());
+    EXPECT_EQ(r.out, vt::kBanner + Report("parsing command line", "invalid argument 'FOO'"));
+    r = vt::RunVortle(dir.path, {"app.elf", "BINARY", "BA"}, exe.string());
+    EXPECT_EQ(r.out, vt::kBanner + vt::CmdReportEcho(exe.string() + " app.elf BINARY BA",
+                                                     "( expected"));
+}
+
+// The echo has a buffer of its own: closing parentheses without blanks behind them never
+// overwrite text that is still to be scanned.
+TEST(CommandLine, EchoNeverOverrunsTheScan) {
+    const Parsed p = Parse({"app.elf)BIN(x)BA(1)"});
+    EXPECT_EQ(p.in, "app.elf");
+    EXPECT_EQ(p.bin, "x");
+    EXPECT_TRUE(p.binary);
+    EXPECT_EQ(p.range.start, 1u);
+    EXPECT_EQ(p.echo, " app.elf) BIN(x) BA(1) ");
+    FreeAll();
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+#include "Support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vt {
+
+const std::string kBanner =
+    "V1.4\nVORTLE - Signature Creator V1.4\n(C) Copyright 2026 The Vortle Authors\n\n";
+
+uint32_t Get32(const Bytes& b, size_t off, bool big) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t byte = b.at(off + static_cast<size_t>(i));
+        v |= big ? byte << (8 * (3 - i)) : byte << (8 * i);
+    }
+    return v;
+}
+
+void Put32(Bytes& b, size_t off, uint32_t v, bool big) {
+    for (int i = 0; i < 4; ++i) {
+        b.at(off + static_cast<size_t>(i)) =
+            static_cast<uint8_t>(big ? v >> (8 * (3 - i)) : v >> (8 * i));
+    }
+}
+
+void Put16(Bytes& b, size_t off, uint16_t v, bool big) {
+    b.at(off) = static_cast<uint8_t>(big ? v >> 8 : v);
+    b.at(off + 1) = static_cast<uint8_t>(big ? v : v >> 8);
+}
+
+Bytes Vectors(size_t words, uint32_t base) {
+    Bytes b(words * 4);
+    for (size_t i = 0; i < words; ++i) Put32(b, i * 4, base + 0x101u * static_cast<uint32_t>(i));
+    return b;
+}
+
+uint32_t SigOf(const Bytes& b, size_t at) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < 7; ++i) sum += Get32(b, at + i * 4);
+    return 0u - sum;
+}
+
+Bytes Elf::Build() const {
+    const uint32_t n = static_cast<uint32_t>(segs.size());
+    uint32_t off = 52 + 32 * n;
+    std::vector<uint32_t> offs;
+    for (const Segment& s : segs) {
+        off = (off + 3) & ~3u;
+        offs.push_back(off);
+        off += static_cast<uint32_t>(s.data.size());
+    }
+    const std::string strtab = std::string("\0", 1) + strName + std::string("\0", 1);
+    const uint32_t strOff = off;
+    off += static_cast<uint32_t>(strtab.size());
+    const uint32_t shoff = (off + 3) & ~3u;
+    Bytes b(shoff + 2 * 40);
+    b[0] = 0x7F;
+    b[1] = 'E';
+    b[2] = 'L';
+    b[3] = 'F';
+    b[4] = 1;
+    b[kEiData] = big ? 2 : 1;
+    b[6] = 1;
+    Put16(b, kType, type, big);
+    Put16(b, kMachine, machine, big);
+    Put32(b, 20, 1, big);
+    Put32(b, kPhoff, phoffZero ? 0 : 52, big);
+    Put32(b, kShoff, shoff, big);
+    Put16(b, 40, 52, big);
+    Put16(b, 42, 32, big);
+    Put16(b, kPhnum, static_cast<uint16_t>(n), big);
+    Put16(b, 46, 40, big);
+    Put16(b, kShnum, 2, big);
+    Put16(b, kShstrndx, 1, big);
+    for (uint32_t i = 0; i < n; ++i) {
+        const Segment& s = segs[i];
+        const size_t ph = 52 + 32 * i;
+        const uint32_t filesz =
+            s.filesz >= 0 ? static_cast<uint32_t>(s.filesz) : static_cast<uint32_t>(s.data.size());
+        Put32(b, ph + 0, s.type, big);
+        Put32(b, ph + 4, s.offset >= 0 ? static_cast<uint32_t>(s.offset) : offs[i], big);
+        Put32(b, ph + 8, s.vaddr, big);
+        Put32(b, ph + 12, s.paddr, big);
+        Put32(b, ph + 16, filesz, big);
+        Put32(b, ph + 20, filesz + s.memExtra, big);
+        Put32(b, ph + 24, s.flags, big);
+        Put32(b, ph + 28, 4, big);
+        std::copy(s.data.begin(), s.data.end(), b.begin() + offs[i]);
+    }
+    std::copy(strtab.begin(), strtab.end(), b.begin() + strOff);
+    const size_t sh = shoff + 40; // entry 0 stays the null section
+    Put32(b, sh + 0, 1, big);
+    Put32(b, sh + 4, strType, big);
+    Put32(b, sh + 16, strOff, big);
+    Put32(b, sh + 20, static_cast<uint32_t>(strtab.size()), big);
+    Put32(b, sh + 32, 1, big);
+    return b;
+}
+
+TempDir::TempDir() {
+    static std::mt19937_64 rng{std::random_device{}()};
+    for (;;) {
+        path = fs::temp_directory_path() / ("vortle-test-" + std::to_string(rng()));
+        if (fs::create_directory(path)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path, ec);
+}
+
+void WriteFile(const fs::path& p, const Bytes& b) {
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::string VortlePath() { return fs::canonical(VORTLE_EXE).string(); }
+
+RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
+                    const std::string& exe) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int fds[2];
+    RunResult r;
+    if (pipe(fds) != 0) return r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+std::string CmdReportEcho(const std::string& echo, const std::string& error) {
+    return "*** Fatal-Error while parsing command line\n***  Command line: '" + echo +
+           "'\n***  Error: " + error + "\n*** Vortle terminated.\n";
+}
+
+std::string CmdReport(const std::string& echoTail, const std::string& error) {
+    return CmdReportEcho(VortlePath() + echoTail, error);
+}
+
+std::string Report(const std::string& header, const std::string& detail) {
+    return "*** Fatal-Error while " + header + "\n***  Error: " + detail +
+           "\n*** Vortle terminated.\n";
+}
+
+} // namespace vt

@@ -1,0 +1,85 @@
+// Test support: a small ELF builder, temporary folders, file helpers and a runner for the
+// built executable.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vt {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+// Offsets of ELF header fields.
+constexpr uint32_t kEiData = 5, kType = 16, kMachine = 18, kPhoff = 28, kShoff = 32, kPhnum = 44,
+                   kShnum = 48, kShstrndx = 50;
+
+struct Segment {
+    uint32_t type = 1;       // PT_LOAD
+    uint32_t paddr = 0;
+    uint32_t vaddr = 0;
+    uint32_t flags = 5;      // readable, executable
+    Bytes data;              // file bytes
+    uint32_t memExtra = 0;   // memory bytes beyond the file bytes
+    int64_t offset = -1;     // file offset; -1 places the data after the program headers
+    int64_t filesz = -1;     // -1: the data's size
+};
+
+struct Elf {
+    bool big = false;
+    uint16_t type = 2;
+    uint16_t machine = 40;
+    std::vector<Segment> segs;
+    std::string strName = ".shstrtab"; // name of the section-name string table
+    uint32_t strType = 3;
+    bool phoffZero = false;
+
+    Bytes Build() const;
+};
+
+// Field access in the byte order of the file.
+uint32_t Get32(const Bytes& b, size_t off, bool big = false);
+void Put32(Bytes& b, size_t off, uint32_t v, bool big = false);
+void Put16(Bytes& b, size_t off, uint16_t v, bool big = false);
+
+// A vector table of n words: word i is base + 0x101 * i.
+Bytes Vectors(size_t words, uint32_t base = 0x10008000);
+// The signature that makes the first eight little-endian words sum to zero.
+uint32_t SigOf(const Bytes& b, size_t at = 0);
+
+// A fresh empty folder below the system's temporary folder, removed with the object.
+struct TempDir {
+    fs::path path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    fs::path operator/(const std::string& name) const { return path / name; }
+};
+
+void WriteFile(const fs::path& p, const Bytes& b);
+Bytes ReadFile(const fs::path& p);
+
+// The tool's path as the tool reports it.
+std::string VortlePath();
+
+struct RunResult {
+    int code = -1;
+    std::string out;
+};
+// Runs the built tool in dir with the given arguments.
+RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
+                    const std::string& exe = VortlePath());
+
+// The banner, as every run prints it first.
+extern const std::string kBanner;
+// The report of a fatal code-1 error whose echo is the tool's path and echoTail.
+std::string CmdReport(const std::string& echoTail, const std::string& error);
+// The same with the whole echo given.
+std::string CmdReportEcho(const std::string& echo, const std::string& error);
+// A three-line fatal report.
+std::string Report(const std::string& header, const std::string& detail);
+
+} // namespace vt

@@ -31,6 +31,10 @@ void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);
 void PlatCloseFile(PlatHandle file);
 
+// 1 unless the name designates something other than a regular file (a device, a folder):
+// only a regular file can be a stale image to delete.
+int PlatRemovable(const char* name);
+
 // 1 when both names designate the same existing file (links and case-insensitive names
 // included), else 0.
 int PlatSameFile(const char* a, const char* b);

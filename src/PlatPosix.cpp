@@ -62,6 +62,11 @@ void PlatCloseMapping(PlatHandle /*mapping*/) {}
 
 void PlatCloseFile(PlatHandle file) { close(static_cast<int>(file)); }
 
+int PlatRemovable(const char* name) {
+    struct stat st {};
+    return stat(name, &st) != 0 || S_ISREG(st.st_mode) ? 1 : 0;
+}
+
 int PlatSameFile(const char* a, const char* b) {
     struct stat sa {};
     struct stat sb {};

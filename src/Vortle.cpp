@@ -83,6 +83,8 @@ void RemoveBin() {
     if (bom.binName == nullptr || bom.binName[0] == '\0') return;
     // Never the user's firmware, whatever name designates it.
     if (bom.inName != nullptr && PlatSameFile(bom.binName, bom.inName)) return;
+    // Nor a device or a folder that the image name happens to designate.
+    if (!PlatRemovable(bom.binName)) return;
     std::remove(bom.binName);
 }
 

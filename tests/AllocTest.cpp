@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Alloc.h"
+#include "Argums.h"
 #include "Support.h"
 #include "Vortle.h"
 
@@ -137,6 +138,27 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
     const vt::Bytes b = vt::ReadFile(out);
     EXPECT_EQ(std::string(b.begin(), b.end()),
               vt::Report("allocating memory", "out of memory"));
+}
+
+// The image named in pool 0 is still deleted after the pools are released.
+TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
+    vt::TempDir dir;
+    const std::string image = (dir / "app.BIN").string();
+    const std::string input = (dir / "app.elf").string();
+    vt::WriteFile(image, {1, 2, 3});
+    vt::WriteFile(input, {4, 5, 6});
+    EXPECT_EXIT(
+        {
+            std::freopen("/dev/null", "w", stdout);
+            bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
+            bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
+            std::strcpy(bom.inName, input.c_str());
+            std::strcpy(bom.binName, image.c_str());
+            GetMem(-1, 0);
+        },
+        ::testing::ExitedWithCode(3), "");
+    EXPECT_FALSE(vt::fs::exists(image));
+    EXPECT_TRUE(vt::fs::exists(input));
 }
 
 } // namespace

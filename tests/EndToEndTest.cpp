@@ -1,0 +1,426 @@
+// Runs the built tool on real files: the output byte for byte, the exit code, the input's bytes
+// afterwards and the image file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Support.h"
+
+namespace {
+
+using vt::Bytes;
+using vt::Elf;
+using vt::Segment;
+
+const std::string kDone = "*** Processing completed, no Errors.\n";
+
+std::string Status(bool updated, uint32_t start, uint32_t sig) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "*** %sSignature over Range[32] (0x%08X - 0x%08X): @0x%08X = 0x%08X\n",
+                  updated ? "Updated " : "", start, start + 0x18, start + 0x1C, sig);
+    return line;
+}
+
+std::string Invalid(const std::string& name) {
+    return vt::Report("accessing file", "invalid elf/dwarf file '" + name + "'");
+}
+
+std::string CannotOpen(const std::string& name) {
+    return vt::Report("accessing file", "cannot open file '" + name + "'");
+}
+
+std::string NotFound(uint32_t start) {
+    char line[80];
+    std::snprintf(line, sizeof line, "Range not found: 0x%08X - 0x%08X", start, start + 0x1C);
+    return vt::Report("processing elf/dwarf file", line);
+}
+
+// File offset of segment i's data as the builder places it.
+uint32_t DataAt(const Bytes& elf, size_t i, bool big = false) {
+    return vt::Get32(elf, 52 + 32 * i + 4, big);
+}
+
+Bytes WithSig(Bytes b, size_t at) {
+    vt::Put32(b, at + 0x1C, vt::SigOf(b, at));
+    return b;
+}
+
+Bytes Slice(const Bytes& b, size_t at, size_t len) {
+    return Bytes(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + len));
+}
+
+Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct Case {
+    std::string what;
+    Bytes input;
+    std::vector<std::string> opts; // after the input name app.elf
+    int code;
+    std::string out;               // after the banner
+    Bytes after;                   // the input afterwards
+    std::optional<Bytes> image;    // app.BIN afterwards, or absent
+};
+
+void RunCase(const Case& c) {
+    SCOPED_TRACE(c.what);
+    vt::TempDir dir;
+    vt::WriteFile(dir / "app.elf", c.input);
+    vt::WriteFile(dir / "app.BIN", {0x5A}); // stale image from an earlier run
+    std::vector<std::string> args{"app.elf"};
+    args.insert(args.end(), c.opts.begin(), c.opts.end());
+    const vt::RunResult r = vt::RunVortle(dir.path, args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.out, vt::kBanner + c.out);
+    EXPECT_EQ(vt::ReadFile(dir / "app.elf"), c.after);
+    if (c.image) {
+        ASSERT_TRUE(vt::fs::exists(dir / "app.BIN"));
+        EXPECT_EQ(vt::ReadFile(dir / "app.BIN"), *c.image);
+    } else {
+        EXPECT_FALSE(vt::fs::exists(dir / "app.BIN"));
+    }
+}
+
+Segment Code(uint32_t paddr, Bytes data) {
+    return Segment{.paddr = paddr, .vaddr = paddr, .flags = 5, .data = std::move(data)};
+}
+
+TEST(EndToEnd, SignaturePass) {
+    std::vector<Case> cases;
+    {
+        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+        const Bytes out = WithSig(in, DataAt(in, 0));
+        const uint32_t sig = vt::SigOf(in, DataAt(in, 0));
+        cases.push_back({"signs the default range", in, {}, 0, Status(true, 0, sig) + kDone, out, {}});
+        cases.push_back({"a signed file stays as it is", out, {}, 0, Status(false, 0, sig) + kDone,
+                         out, {}});
+        cases.push_back({"image of one segment", in, {"BINARY"}, 0, Status(true, 0, sig) + kDone,
+                         out, Slice(out, DataAt(in, 0), 64)});
+        cases.push_back({"BASEADDRESS(0) is the default", in, {"BA(0)"}, 0,
+                         Status(true, 0, sig) + kDone, out, {}});
+        cases.push_back({"a range that no segment holds", in, {"BA(0x2000)"}, 3, NotFound(0x2000),
+                         in, {}});
+    }
+    {
+        // Two segments: the image is the first's file bytes followed by the second's.
+        Bytes data(20, 0xD1);
+        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(40)),
+                                      {.paddr = 0xA0, .vaddr = 0x10000000, .flags = 6,
+                                       .data = data, .memExtra = 64}}}
+                             .Build();
+        const Bytes out = WithSig(in, DataAt(in, 0));
+        cases.push_back({"image of two segments", in, {"bin"}, 0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone, out,
+                         Cat(Slice(out, DataAt(in, 0), 160), data)});
+    }
+    {
+        const Bytes in = Elf{.segs = {Code(0x2000, vt::Vectors(16, 0x1234))}}.Build();
+        const Bytes out = WithSig(in, DataAt(in, 0));
+        cases.push_back({"application at 0x2000", in, {"BA(0x2000)"}, 0,
+                         Status(true, 0x2000, vt::SigOf(in, DataAt(in, 0))) + kDone, out, {}});
+        cases.push_back({"application at 0x2000, default range", in, {}, 3, NotFound(0), in, {}});
+        Bytes rw = Elf{.segs = {{.paddr = 0x2000, .vaddr = 0x2000, .flags = 6,
+                                  .data = vt::Vectors(16)}}}
+                       .Build();
+        cases.push_back({"nothing loadable", rw, {"BA(0x2000)"}, 3, Invalid("app.elf"), rw, {}});
+    }
+    for (uint32_t size : {28u, 29u, 31u}) {
+        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(8))}}.Build();
+        Bytes cut = in;
+        vt::Put32(cut, 52 + 16, size);
+        vt::Put32(cut, 52 + 20, size);
+        cases.push_back({"segment of " + std::to_string(size) + " bytes", cut, {}, 3, NotFound(0),
+                         cut, {}});
+    }
+    {
+        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(8))}}.Build();
+        cases.push_back({"segment of 32 bytes", in, {}, 0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                         WithSig(in, DataAt(in, 0)), {}});
+        const Bytes late = Elf{.segs = {Code(0x10, vt::Vectors(16))}}.Build();
+        cases.push_back({"segment starting inside the range", late, {}, 3, NotFound(0), late, {}});
+    }
+    {
+        // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
+        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16)),
+                                      {.paddr = 0x10000000, .vaddr = 0x10000000, .flags = 6,
+                                       .data = {}, .memExtra = 64, .offset = 0, .filesz = 40}}}
+                             .Build();
+        const Bytes out = WithSig(in, DataAt(in, 0));
+        cases.push_back({"zero-filled segment at offset 0", in, {"BINARY"}, 0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone, out,
+                         Slice(out, DataAt(in, 0), 64)});
+    }
+    {
+        const Bytes in = Elf{.segs = {{.paddr = 0, .flags = 5, .data = {}},
+                                      {.type = 4, .paddr = 0x100, .flags = 4, .data = {1, 2, 3, 4}}}}
+                             .Build();
+        cases.push_back({"no segment counts as loadable", in, {}, 3, Invalid("app.elf"), in, {}});
+        const Bytes none = Elf{.segs = {Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
+        cases.push_back({"no program headers", none, {"BINARY"}, 0, "*** \n" + kDone, none, {}});
+        Bytes zero = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+        vt::Put16(zero, vt::kPhnum, 0);
+        cases.push_back({"e_phnum 0", zero, {}, 3, Invalid("app.elf"), zero, {}});
+    }
+    {
+        // Two segments hold the range: both are patched, the line tells of the last.
+        const Bytes in =
+            Elf{.segs = {Code(0, vt::Vectors(16, 1)), Code(0, vt::Vectors(16, 2))}}.Build();
+        const Bytes out = WithSig(WithSig(in, DataAt(in, 0)), DataAt(in, 1));
+        cases.push_back({"every holding segment is patched", in, {}, 0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 1))) + kDone, out, {}});
+        const Bytes half = WithSig(in, DataAt(in, 1));
+        cases.push_back({"only the first needs it", half, {}, 0,
+                         Status(false, 0, vt::SigOf(in, DataAt(in, 1))) + kDone, out, {}});
+    }
+    {
+        const Bytes in = Elf{.big = true, .segs = {Code(0, vt::Vectors(16))}}.Build();
+        cases.push_back({"big-endian file, little-endian units", in, {}, 0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0, true))) + kDone,
+                         WithSig(in, DataAt(in, 0, true)), {}});
+        for (uint16_t type : {1, 3}) {
+            Bytes t = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+            vt::Put16(t, vt::kType, type);
+            cases.push_back({"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
+        }
+        Bytes m = Elf{.machine = 62, .segs = {Code(0, vt::Vectors(16))}}.Build();
+        cases.push_back({"other machine", m, {}, 3, Invalid("app.elf"), m, {}});
+        Bytes s = Elf{.segs = {Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build();
+        cases.push_back({"no .shstrtab", s, {}, 3, Invalid("app.elf"), s, {}});
+    }
+    for (const Case& c : cases) RunCase(c);
+}
+
+// A read outside the file ends the run silently with exit code 2 and no image.
+TEST(EndToEnd, ReaderAbort) {
+    std::vector<Case> cases;
+    const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16)),
+                                  {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6,
+                                   .data = Bytes(8, 7)}}}
+                         .Build();
+    cases.push_back({"51 bytes", Slice(in, 0, 51), {}, 2, "", Slice(in, 0, 51), {}});
+    cases.push_back({"cut in the program headers", Slice(in, 0, 100), {"BINARY"}, 2, "",
+                     Slice(in, 0, 100), {}});
+    {
+        Bytes b = in;
+        vt::Put32(b, vt::kShoff, 0x01000000);
+        cases.push_back({"section table past the end", b, {}, 2, "", b, {}});
+        b = in;
+        vt::Put32(b, vt::kShoff, 0xFFFFFFF0);
+        cases.push_back({"section table wraps", b, {}, 2, "", b, {}});
+        b = in;
+        vt::Put32(b, vt::kPhoff, 0xFFFFFFF0);
+        cases.push_back({"program headers wrap", b, {}, 2, "", b, {}});
+    }
+    {
+        // The later segment's bytes lie past the end: the partial image is deleted, the
+        // signature written before stays.
+        Bytes b = in;
+        vt::Put32(b, 52 + 32 + 4, static_cast<uint32_t>(b.size() - 4));
+        cases.push_back({"image segment past the end", b, {"BINARY"}, 2, "",
+                         WithSig(b, DataAt(in, 0)), {}});
+        // Without an image that segment is never read.
+        cases.push_back({"unread segment past the end", b, {}, 0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                         WithSig(b, DataAt(in, 0)), {}});
+        b = in;
+        vt::Put32(b, 52 + 16, 0xFFFFFFF0); // the holding segment runs past the end
+        cases.push_back({"holding segment past the end", b, {}, 2, "", b, {}});
+        b = in;
+        vt::Put32(b, 52 + 4, 0xFFFFFFF0);
+        cases.push_back({"holding segment offset wraps", b, {}, 2, "", b, {}});
+    }
+    {
+        Bytes b = in;
+        const uint32_t shoff = vt::Get32(b, vt::kShoff);
+        vt::Put32(b, shoff + 40 + 20, 0x7FFFFF00);
+        cases.push_back({"string table past the end", b, {}, 2, "", b, {}});
+    }
+    for (const Case& c : cases) RunCase(c);
+}
+
+TEST(EndToEnd, InputsThatCannotBeOpened) {
+    vt::TempDir dir;
+    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    vt::WriteFile(dir / "empty.elf", {});
+    vt::WriteFile(dir / "ro.elf", elf);
+    vt::fs::permissions(dir / "ro.elf", vt::fs::perms::owner_read);
+    vt::fs::create_directory(dir / "dir.elf");
+    for (const char* name : {"missing.elf", "empty.elf", "ro.elf", "dir.elf"}) {
+        SCOPED_TRACE(name);
+        const vt::RunResult r = vt::RunVortle(dir.path, {name, "BINARY"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.out, vt::kBanner + CannotOpen(name));
+    }
+    EXPECT_FALSE(vt::fs::exists(dir / "missing.elf"));
+    EXPECT_EQ(vt::ReadFile(dir / "ro.elf"), elf);
+    EXPECT_EQ(vt::fs::file_size(dir / "empty.elf"), 0u);
+    EXPECT_FALSE(vt::fs::exists(dir / "ro.BIN"));
+}
+
+// The image file is never the input file, whatever name designates it.
+TEST(EndToEnd, ImageIsNeverTheInput) {
+    vt::TempDir dir;
+    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
+    const std::string ok = Status(true, 0, vt::SigOf(elf, DataAt(elf, 0))) + kDone;
+    const auto cannotCreate = [](const std::string& n) {
+        return vt::Report("accessing file", "cannot create file '" + n + "'");
+    };
+    struct ImgCase {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+    };
+    const ImgCase cases[] = {
+        {{"app.BIN"}, 0, ok},
+        {{"app.BIN", "BINARY"}, 3, cannotCreate("app.BIN")},
+        {{"app.elf", "BIN(app.elf)"}, 3, cannotCreate("app.elf")},
+        {{"app.elf", "BIN(./app.elf)"}, 3, cannotCreate("./app.elf")},
+        {{"app.elf", "BIN(link.elf)"}, 3, cannotCreate("link.elf")},
+        {{"app.elf", "BIN(sym.elf)"}, 3, cannotCreate("sym.elf")},
+    };
+    for (const ImgCase& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        vt::fs::remove(dir / "link.elf");
+        vt::fs::remove(dir / "sym.elf");
+        vt::fs::remove(dir / "app.BIN");
+        vt::fs::remove(dir / "app.elf");
+        const std::string in = c.args.front();
+        vt::WriteFile(dir / in, elf);
+        if (in == "app.elf") {
+            vt::fs::create_hard_link(dir / "app.elf", dir / "link.elf");
+            vt::fs::create_symlink("app.elf", dir / "sym.elf");
+        }
+        const vt::RunResult r = vt::RunVortle(dir.path, c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, vt::kBanner + c.out);
+        EXPECT_EQ(vt::ReadFile(dir / in), c.code == 0 ? signedElf : elf);
+    }
+}
+
+TEST(EndToEnd, ImageFileFailures) {
+    vt::TempDir dir;
+    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    vt::WriteFile(dir / "app.elf", elf);
+    vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BIN(nodir/app.bin)"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, vt::kBanner +
+                         vt::Report("accessing file", "cannot create file 'nodir/app.bin'"));
+    // The signature was written before the image was opened.
+    EXPECT_EQ(vt::ReadFile(dir / "app.elf"), WithSig(elf, DataAt(elf, 0)));
+
+    // A device that refuses the bytes, reached through a link: small writes fail when the
+    // stream is flushed, large ones at once. What is not a regular file is never deleted.
+    if (!vt::fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    vt::fs::create_symlink("/dev/full", dir / "full.bin");
+    for (size_t words : {16u, 0x10000u}) {
+        SCOPED_TRACE(words);
+        vt::WriteFile(dir / "app.elf", Elf{.segs = {Code(0, vt::Vectors(words))}}.Build());
+        r = vt::RunVortle(dir.path, {"app.elf", "BIN(full.bin)"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.out, vt::kBanner +
+                             vt::Report("writing file", "I/O error on file 'full.bin'"));
+        EXPECT_TRUE(vt::fs::is_symlink(dir / "full.bin"));
+    }
+}
+
+TEST(EndToEnd, StaleImageIsDeletedWithoutBinary) {
+    vt::TempDir dir;
+    vt::WriteFile(dir / "app.elf", Elf{.segs = {Code(0, vt::Vectors(16))}}.Build());
+    vt::WriteFile(dir / "app.BIN", {1, 2, 3});
+    const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_FALSE(vt::fs::exists(dir / "app.BIN"));
+}
+
+TEST(EndToEnd, SignedFileIsNotWritten) {
+    vt::TempDir dir;
+    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    vt::WriteFile(dir / "app.elf", WithSig(elf, DataAt(elf, 0)));
+    struct stat before {};
+    ASSERT_EQ(stat((dir / "app.elf").c_str(), &before), 0);
+    usleep(20000);
+    EXPECT_EQ(vt::RunVortle(dir.path, {"app.elf"}).code, 0);
+    struct stat after {};
+    ASSERT_EQ(stat((dir / "app.elf").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+// ---- The sample firmware ----------------------------------------------------------------
+
+struct Sample {
+    const char* file;
+    std::vector<std::string> opts;
+    uint32_t base;
+    uint32_t sig;
+    bool big;
+};
+
+// The PT_LOAD file bytes in program header order.
+Bytes LoadBytes(const Bytes& elf, bool big) {
+    Bytes out;
+    const uint32_t phoff = vt::Get32(elf, vt::kPhoff, big);
+    const uint32_t n = big ? (elf[vt::kPhnum] << 8 | elf[vt::kPhnum + 1])
+                           : (elf[vt::kPhnum] | elf[vt::kPhnum + 1] << 8);
+    for (uint32_t i = 0; i < n; ++i) {
+        const size_t ph = phoff + 32 * i;
+        if (vt::Get32(elf, ph, big) != 1) continue;
+        const Bytes seg = Slice(elf, vt::Get32(elf, ph + 4, big), vt::Get32(elf, ph + 16, big));
+        out.insert(out.end(), seg.begin(), seg.end());
+    }
+    return out;
+}
+
+TEST(EndToEnd, SampleFirmware) {
+    const Sample samples[] = {
+        {"blinky.elf", {"BINARY"}, 0, 0xEFFF7E78, false},
+        {"blinky-app2000.elf", {"BINARY", "BASEADDRESS(0x2000)"}, 0x2000, 0xEFFEBE78, false},
+        {"blinky-be.elf", {"BINARY"}, 0, 0x777FFFF0, true},
+    };
+    const vt::fs::path src = vt::fs::path(VORTLE_SOURCE_DIR) / "examples" / "lpc1768-blinky";
+    const bool objcopy = std::system("arm-none-eabi-objcopy --version >/dev/null 2>&1") == 0;
+    for (const Sample& s : samples) {
+        SCOPED_TRACE(s.file);
+        vt::TempDir dir;
+        vt::fs::copy_file(src / s.file, dir / "fw.elf");
+        const Bytes before = vt::ReadFile(dir / "fw.elf");
+        std::vector<std::string> args{"fw.elf"};
+        args.insert(args.end(), s.opts.begin(), s.opts.end());
+        vt::RunResult r = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, vt::kBanner + Status(true, s.base, s.sig) + kDone);
+        const Bytes after = vt::ReadFile(dir / "fw.elf");
+        ASSERT_EQ(after.size(), before.size());
+        const uint32_t at = vt::Get32(before, vt::Get32(before, vt::kPhoff, s.big) + 4, s.big);
+        for (size_t i = 0; i < before.size(); ++i) {
+            if (i < at + 0x1C || i >= at + 0x20) {
+                ASSERT_EQ(after[i], before[i]) << i;
+            }
+        }
+        const Bytes image = vt::ReadFile(dir / "fw.BIN");
+        EXPECT_EQ(image, LoadBytes(after, s.big));
+        uint32_t sum = 0;
+        for (size_t i = 0; i < 8; ++i) sum += vt::Get32(image, 4 * i);
+        EXPECT_EQ(sum, 0u);
+        if (objcopy) {
+            const std::string cmd = "cd '" + dir.path.string() +
+                                    "' && arm-none-eabi-objcopy -O binary fw.elf ref.bin";
+            ASSERT_EQ(std::system(cmd.c_str()), 0);
+            EXPECT_EQ(vt::ReadFile(dir / "ref.bin"), image);
+        }
+        // A second run finds the signature in place and changes nothing.
+        r = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(r.out, vt::kBanner + Status(false, s.base, s.sig) + kDone);
+        EXPECT_EQ(vt::ReadFile(dir / "fw.elf"), after);
+    }
+}
+
+} // namespace

@@ -127,8 +127,9 @@ TEST_F(Pools, PoolsAreIndependentAndReleasedWhole) {
 }
 
 TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
-    vt::TempDir dir;
+    const vt::fs::path dir = vt::DeathDir("report");
     const std::string out = (dir / "out.txt").string();
+    vt::fs::remove(out);
     EXPECT_EXIT(
         {
             std::freopen(out.c_str(), "w", stdout);
@@ -136,20 +137,21 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
         },
         ::testing::ExitedWithCode(3), "");
     const vt::Bytes b = vt::ReadFile(out);
-    EXPECT_EQ(std::string(b.begin(), b.end()),
+    EXPECT_EQ(vt::Lf(std::string(b.begin(), b.end())),
               vt::Report("allocating memory", "out of memory"));
+    vt::fs::remove_all(dir);
 }
 
 // The image named in pool 0 is still deleted after the pools are released.
 TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
-    vt::TempDir dir;
+    const vt::fs::path dir = vt::DeathDir("image");
     const std::string image = (dir / "app.BIN").string();
     const std::string input = (dir / "app.elf").string();
     vt::WriteFile(image, {1, 2, 3});
     vt::WriteFile(input, {4, 5, 6});
     EXPECT_EXIT(
         {
-            std::freopen("/dev/null", "w", stdout);
+            std::freopen(vt::kNullDevice, "w", stdout);
             bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
             bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
             std::strcpy(bom.inName, input.c_str());
@@ -159,6 +161,7 @@ TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
         ::testing::ExitedWithCode(3), "");
     EXPECT_FALSE(vt::fs::exists(image));
     EXPECT_TRUE(vt::fs::exists(input));
+    vt::fs::remove_all(dir);
 }
 
 } // namespace

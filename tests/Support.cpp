@@ -4,8 +4,12 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace vt {
 
@@ -116,6 +120,24 @@ TempDir::~TempDir() {
     fs::remove_all(path, ec);
 }
 
+std::string Lf(const std::string& text) {
+#ifdef _WIN32
+    std::string lf;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    }
+    return lf;
+#else
+    return text;
+#endif
+}
+
+fs::path DeathDir(const std::string& name) {
+    const fs::path p = fs::temp_directory_path() / ("vortle-death-" + name);
+    fs::create_directories(p);
+    return p;
+}
+
 void WriteFile(const fs::path& p, const Bytes& b) {
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
@@ -128,6 +150,77 @@ Bytes ReadFile(const fs::path& p) {
 
 std::string VortlePath() { return fs::canonical(VORTLE_EXE).string(); }
 
+#ifdef _WIN32
+namespace {
+
+// One argument quoted so that the runtime's command-line split gives it back unchanged.
+std::string Quote(const std::string& a) {
+    if (!a.empty() && a.find_first_of(" \t\n\v\"") == std::string::npos) return a;
+    std::string q = "\"";
+    for (size_t i = 0;; ++i) {
+        size_t slashes = 0;
+        while (i < a.size() && a[i] == '\\') {
+            ++i;
+            ++slashes;
+        }
+        if (i == a.size()) {
+            q.append(slashes * 2, '\\');
+            break;
+        }
+        if (a[i] == '"') {
+            q.append(slashes * 2 + 1, '\\');
+        } else {
+            q.append(slashes, '\\');
+        }
+        q += a[i];
+    }
+    return q + "\"";
+}
+
+} // namespace
+
+RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
+                    const std::string& exe) {
+    std::string cmd = Quote(exe);
+    for (const std::string& a : args) {
+        cmd += ' ';
+        cmd += Quote(a);
+    }
+    RunResult r;
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE rd = nullptr;
+    HANDLE wr = nullptr;
+    if (!CreatePipe(&rd, &wr, &sa, 0)) return r;
+    SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = wr;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi{};
+    const std::string cwd = dir.string();
+    if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
+                        &si, &pi)) {
+        CloseHandle(rd);
+        CloseHandle(wr);
+        return r;
+    }
+    CloseHandle(wr);
+    char buf[4096];
+    DWORD n = 0;
+    while (::ReadFile(rd, buf, sizeof buf, &n, nullptr) && n > 0) r.out.append(buf, n);
+    CloseHandle(rd);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    r.code = static_cast<int>(code);
+    r.out = Lf(r.out);
+    return r;
+}
+#else
 RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
                     const std::string& exe) {
     std::vector<char*> argv;
@@ -156,6 +249,8 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
 }
+
+#endif
 
 std::string CmdReportEcho(const std::string& echo, const std::string& error) {
     return "*** Fatal-Error while parsing command line\n***  Command line: '" + echo +

@@ -59,6 +59,13 @@ struct TempDir {
     fs::path operator/(const std::string& name) const { return path / name; }
 };
 
+// Text as the tool wrote it to standard output, with Windows line ends as "\n".
+std::string Lf(const std::string& text);
+
+// A folder of a fixed name for a death test: its child process, which runs the test body
+// again on some systems, finds the same folder.
+fs::path DeathDir(const std::string& name);
+
 void WriteFile(const fs::path& p, const Bytes& b);
 Bytes ReadFile(const fs::path& p);
 
@@ -72,6 +79,14 @@ struct RunResult {
 // Runs the built tool in dir with the given arguments.
 RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
                     const std::string& exe = VortlePath());
+
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+constexpr const char* kExeSuffix = ".exe";
+#else
+constexpr const char* kNullDevice = "/dev/null";
+constexpr const char* kExeSuffix = "";
+#endif
 
 // The banner, as every run prints it first.
 extern const std::string kBanner;

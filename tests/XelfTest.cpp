@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "Alloc.h"
 #include "Argums.h"
@@ -45,7 +49,7 @@ class Reader : public ::testing::Test {
     void Map(const Bytes& b) {
         const auto p = dir / "f.bin";
         vt::WriteFile(p, b);
-        ASSERT_EQ(IniLoadFile(&xfi, p.c_str()), 0);
+        ASSERT_EQ(IniLoadFile(&xfi, p.string().c_str()), 0);
     }
 };
 
@@ -54,27 +58,29 @@ TEST_F(Reader, FilesThatCannotBeMapped) {
     EXPECT_EQ(IniLoadFile(&f, nullptr), kLoadFailed);
     EXPECT_EQ(f.hFile, kNoHandle);
     EXPECT_EQ(IniLoadFile(&f, ""), kLoadFailed);
-    EXPECT_EQ(IniLoadFile(&f, (dir / "missing.elf").c_str()), kLoadFailed);
+    EXPECT_EQ(IniLoadFile(&f, (dir / "missing.elf").string().c_str()), kLoadFailed);
     EXPECT_FALSE(vt::fs::exists(dir / "missing.elf"));
     LoadClear(&f);
 
     vt::WriteFile(dir / "empty.elf", {});
-    EXPECT_EQ(IniLoadFile(&f, (dir / "empty.elf").c_str()), kLoadFailed);
+    EXPECT_EQ(IniLoadFile(&f, (dir / "empty.elf").string().c_str()), kLoadFailed);
     LoadClear(&f);
 
     vt::WriteFile(dir / "ro.elf", {1, 2, 3});
     vt::fs::permissions(dir / "ro.elf", vt::fs::perms::owner_read | vt::fs::perms::group_read);
-    EXPECT_EQ(IniLoadFile(&f, (dir / "ro.elf").c_str()), kLoadFailed);
+    EXPECT_EQ(IniLoadFile(&f, (dir / "ro.elf").string().c_str()), kLoadFailed);
     LoadClear(&f);
     EXPECT_EQ(vt::ReadFile(dir / "ro.elf"), (Bytes{1, 2, 3}));
 
     vt::fs::create_directory(dir / "sub.elf");
-    EXPECT_EQ(IniLoadFile(&f, (dir / "sub.elf").c_str()), kLoadFailed);
+    EXPECT_EQ(IniLoadFile(&f, (dir / "sub.elf").string().c_str()), kLoadFailed);
     LoadClear(&f);
 
-    ASSERT_EQ(mkfifo((dir / "pipe.elf").c_str(), 0666), 0);
-    EXPECT_EQ(IniLoadFile(&f, (dir / "pipe.elf").c_str()), kLoadFailed);
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((dir / "pipe.elf").string().c_str(), 0666), 0);
+    EXPECT_EQ(IniLoadFile(&f, (dir / "pipe.elf").string().c_str()), kLoadFailed);
     LoadClear(&f);
+#endif
 
     const std::string longName(1100, 'x');
     EXPECT_EQ(IniLoadFile(&f, longName.c_str()), kLoadFailed);
@@ -158,12 +164,18 @@ TEST_F(Reader, LoadClearReleasesOnlyWhatIsHeld) {
     iFi f{};
     f.view = nullptr;
     f.hMap = kNoHandle;
-    f.hFile = open((dir / "f.bin").c_str(), O_RDONLY);
-    ASSERT_GE(f.hFile, 0);
-    const int fd = static_cast<int>(f.hFile);
+    f.hFile = PlatOpenRW((dir / "f.bin").string().c_str());
+    ASSERT_NE(f.hFile, kNoHandle);
+    const PlatHandle held = f.hFile;
     LoadClear(&f);
     EXPECT_EQ(f.hFile, kNoHandle);
-    EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "the file handle is closed";
+#ifdef _WIN32
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(held), &flags))
+        << "the file handle is closed";
+#else
+    EXPECT_EQ(fcntl(static_cast<int>(held), F_GETFD), -1) << "the file handle is closed";
+#endif
 }
 
 // ---- ELF header and section table -------------------------------------------------------

@@ -1,0 +1,86 @@
+// Windows platform layer: the Win32 file mapping and the runtime's program path.
+#include "Plat.h"
+
+#include <cstdlib>
+#include <windows.h>
+
+namespace {
+
+HANDLE H(PlatHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+PlatHandle P(HANDLE h) { return reinterpret_cast<PlatHandle>(h); }
+
+char modulePath[MAX_PATH * 4];
+
+// Opens a name for identity queries only, folders included.
+HANDLE OpenForQuery(const char* name) {
+    return CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+} // namespace
+
+const char* PlatProgramPath(const char* argv0) {
+    if (_pgmptr != nullptr && _pgmptr[0] != '\0') return _pgmptr;
+    const DWORD n = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
+    if (n > 0 && n < sizeof modulePath) return modulePath;
+    if (argv0 != nullptr && argv0[0] != '\0') return argv0;
+    return "vortle.exe";
+}
+
+PlatHandle PlatOpenRW(const char* name) {
+    const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? kNoHandle : P(h);
+}
+
+PlatHandle PlatCreateMapping(PlatHandle file) {
+    const HANDLE h = CreateFileMappingA(H(file), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    return h == nullptr ? kNoHandle : P(h);
+}
+
+int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status) {
+    if (_stat64i32(name, status) != 0) return -1;
+    if ((status->st_mode & _S_IFREG) == 0) return -1;
+    // A read-only file is refused by the open already; this holds for privileged users too.
+    if ((status->st_mode & _S_IWRITE) == 0) return -1;
+    // The status record counts in 32 bits: a file of 2 GiB or more must not pass as a small one.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(H(file), &size) || size.QuadPart != status->st_size) return -1;
+    return 0;
+}
+
+void* PlatMapView(PlatHandle mapping, PlatHandle /*file*/, uint32_t /*size*/) {
+    return MapViewOfFile(H(mapping), FILE_MAP_WRITE, 0, 0, 0);
+}
+
+void PlatUnmapView(void* view, uint32_t /*size*/) { UnmapViewOfFile(view); }
+
+void PlatCloseMapping(PlatHandle mapping) { CloseHandle(H(mapping)); }
+
+void PlatCloseFile(PlatHandle file) { CloseHandle(H(file)); }
+
+int PlatRemovable(const char* name) {
+    const DWORD attr = GetFileAttributesA(name);
+    if (attr == INVALID_FILE_ATTRIBUTES) return 1;
+    return (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 ? 1 : 0;
+}
+
+int PlatSameFile(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr) return 0;
+    const HANDLE ha = OpenForQuery(a);
+    if (ha == INVALID_HANDLE_VALUE) return 0;
+    const HANDLE hb = OpenForQuery(b);
+    int same = 0;
+    if (hb != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION ia{};
+        BY_HANDLE_FILE_INFORMATION ib{};
+        if (GetFileInformationByHandle(ha, &ia) && GetFileInformationByHandle(hb, &ib)) {
+            same = ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+                   ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+        }
+        CloseHandle(hb);
+    }
+    CloseHandle(ha);
+    return same;
+}

@@ -21,6 +21,7 @@ constexpr int kExitAbort = 2;
 constexpr int kExitFatal = 3;
 
 char version[5];
+ExitHook exitHook;
 
 // Header lines and detail format of each fatal code, indexed by the code.
 struct Report {
@@ -111,8 +112,11 @@ void Fatal(NFACT code, const char* text) {
     }
     std::fputs("*** Vortle terminated.\n", stdout);
     std::fflush(stdout);
+    if (exitHook != nullptr) exitHook(kExitFatal);
     std::exit(kExitFatal);
 }
+
+void SetExitHook(ExitHook hook) { exitHook = hook; }
 
 int VortleMain(int argc, char** argv) {
     SigPrn();

@@ -25,6 +25,11 @@ void RemoveBin();
 // Copies the input and image names out of pool 0, so that they stay readable after the pools
 // are released.
 void KeepNames();
+// Where a fatal report ends. By default the process exits with code 3; a harness that runs the
+// tool in-process installs a hook that takes the run back and does not return.
+using ExitHook = void (*)(int code);
+void SetExitHook(ExitHook hook);
+
 // The whole life of the tool; returns the process exit code.
 int VortleMain(int argc, char** argv);
 

@@ -200,10 +200,21 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
     const std::string cwd = dir.string();
-    if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
-                        &si, &pi)) {
+    // Under Wine a start now and then fails while another test starts a process: try again.
+    bool started = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+        started = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 cwd.c_str(), &si, &pi) != 0;
+        if (!started) {
+            error = GetLastError();
+            Sleep(50);
+        }
+    }
+    if (!started) {
         CloseHandle(rd);
         CloseHandle(wr);
+        r.out = "CreateProcess failed with error " + std::to_string(error);
         return r;
     }
     CloseHandle(wr);

@@ -1,0 +1,36 @@
+// In-process harness for the fuzz targets and their replay: fatal reports come back to the
+// harness instead of ending the process, and every run starts from program-start state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fatal report, taken back by the harness.
+struct FatalExit {
+    int code;
+};
+
+// Installs the exit hook, silences standard output and makes an empty working folder.
+// Returns that folder.
+const std::string& HarnessInit();
+// Makes the working folder the current one for one run, and back: relative names that a run
+// deletes then stay inside it.
+void HarnessEnter();
+void HarnessLeave();
+// Pools, records and the signature range as at program start.
+void HarnessReset();
+// Fails loudly: an invariant of the tool does not hold.
+[[noreturn]] void HarnessFail(const char* what);
+
+#define HARNESS_CHECK(cond)                                                                        \
+    do {                                                                                           \
+        if (!(cond)) HarnessFail(#cond);                                                           \
+    } while (0)
+
+std::vector<uint8_t> HarnessRead(const std::string& path);
+void HarnessWrite(const std::string& path, const uint8_t* data, size_t size);
+bool HarnessExists(const std::string& path);
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);

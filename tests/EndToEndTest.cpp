@@ -455,3 +455,50 @@ TEST(EndToEnd, FilesOfTwoGiBAreRefused) {
 }
 
 } // namespace
+
+namespace {
+
+// After a failing run the input is as it was (a signature written before the failure aside),
+// and no image is left, stale or partial.
+TEST(EndToEnd, FailingRunsLeaveNoDamage) {
+    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16)),
+                                   {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6,
+                                    .data = Bytes(8, 7)}}}
+                          .Build();
+    const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
+    Bytes truncated = elf;
+    vt::Put32(truncated, 52 + 32 + 4, static_cast<uint32_t>(elf.size() - 2));
+    struct Damage {
+        const char* what;
+        Bytes input;
+        std::vector<std::string> opts;
+        int code;
+        Bytes after;
+    };
+    const Damage cases[] = {
+        {"code 1", elf, {"BINARY", "BA"}, 3, elf},
+        {"code 2", elf, {"BINARY", "FOO"}, 3, elf},
+        {"code 5", elf, {"BIN(nodir/x.bin)"}, 3, signedElf},
+        {"code 6", [&] { Bytes b = elf; vt::Put16(b, vt::kMachine, 3); return b; }(), {"BINARY"},
+         3, [&] { Bytes b = elf; vt::Put16(b, vt::kMachine, 3); return b; }()},
+        {"code 8", elf, {"BINARY", "BA(0xFF000001)"}, 3, elf},
+        {"code 9", elf, {"BINARY", "BA(0x12G)"}, 3, elf},
+        {"code 10", elf, {"BINARY", "BA(0x100)"}, 3, elf},
+        {"abort", truncated, {"BINARY"}, 2, WithSig(truncated, DataAt(elf, 0))},
+    };
+    for (const Damage& c : cases) {
+        SCOPED_TRACE(c.what);
+        vt::TempDir dir;
+        vt::WriteFile(dir / "app.elf", c.input);
+        vt::WriteFile(dir / "app.BIN", {1, 2, 3});
+        std::vector<std::string> args{"app.elf"};
+        args.insert(args.end(), c.opts.begin(), c.opts.end());
+        EXPECT_EQ(vt::RunVortle(dir.path, args).code, c.code);
+        EXPECT_EQ(vt::ReadFile(dir / "app.elf"), c.after);
+        // With its own image name, the default-named file is none of the run's business.
+        EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.opts.front().starts_with("BIN("));
+        EXPECT_FALSE(vt::fs::exists(dir / "nodir"));
+    }
+}
+
+} // namespace

@@ -234,7 +234,23 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
 #else
 RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
                     const std::string& exe) {
+    // VORTLE_TEST_WRAPPER runs the tool under another program, such as a memory checker:
+    // words separated by blanks, put before the tool's path.
+    std::vector<std::string> wrapper;
+    if (const char* w = std::getenv("VORTLE_TEST_WRAPPER")) {
+        std::string word;
+        for (const char* p = w;; ++p) {
+            if (*p == ' ' || *p == '\0') {
+                if (!word.empty()) wrapper.push_back(word);
+                word.clear();
+                if (*p == '\0') break;
+            } else {
+                word += *p;
+            }
+        }
+    }
     std::vector<char*> argv;
+    for (std::string& w : wrapper) argv.push_back(w.data());
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -247,7 +263,7 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
         close(fds[0]);
         close(fds[1]);
         if (chdir(dir.c_str()) != 0) _exit(127);
-        execv(exe.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <sys/stat.h>
 
 using PlatHandle = intptr_t;
@@ -30,6 +31,11 @@ void* PlatMapView(PlatHandle mapping, PlatHandle file, uint32_t size);
 void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);
 void PlatCloseFile(PlatHandle file);
+
+// Appends len bytes of the mapped file, found at bytes and at file offset offset, to the image
+// stream. Returns 0, or nonzero when the stream reports an error.
+int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uint8_t* bytes,
+                   uint32_t len);
 
 // 1 unless the name designates something other than a regular file (a device, a folder):
 // only a regular file can be a stale image to delete.

@@ -60,6 +60,12 @@ void PlatCloseMapping(PlatHandle mapping) { CloseHandle(H(mapping)); }
 
 void PlatCloseFile(PlatHandle file) { CloseHandle(H(file)); }
 
+int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/,
+                   const uint8_t* bytes, uint32_t len) {
+    if (len > 0) std::fwrite(bytes, 1, len, image);
+    return std::ferror(image) != 0 ? -1 : 0;
+}
+
 int PlatRemovable(const char* name) {
     const DWORD attr = GetFileAttributesA(name);
     if (attr == INVALID_FILE_ATTRIBUTES) return 1;

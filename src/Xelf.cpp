@@ -210,8 +210,7 @@ void WriteBin(const Phdr& ph) {
             Fatal(NFACT::CreateFile, bom.binName);
         }
     }
-    std::fwrite(bytes, 1, ph.p_filesz, bom.binFp);
-    if (std::ferror(bom.binFp) != 0) {
+    if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset, bytes, ph.p_filesz) != 0) {
         LoadClear(&xfi);
         CloseBin();
         Fatal(NFACT::IoError, bom.binName);

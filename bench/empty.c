@@ -1,0 +1,2 @@
+/* The process floor: a statically linked program that does nothing. */
+int main(void) { return 0; }

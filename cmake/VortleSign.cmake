@@ -1,0 +1,61 @@
+# vortle_sign(<target> [BINARY [<image>]] [BASEADDRESS <address>])
+#
+# Adds the post-build step that signs the firmware executable <target> in place. With BINARY
+# it also writes the binary image: by default next to the executable, named like it with the
+# extension BIN, or <image> (relative names are taken from the current binary folder). The
+# image is declared as a byproduct of the build. BASEADDRESS moves the signed range, for an
+# application linked behind a bootloader (decimal, or hexadecimal with 0x).
+function(vortle_sign target)
+  if(NOT TARGET ${target})
+    message(FATAL_ERROR "vortle_sign: no target named '${target}'")
+  endif()
+  set(args "$<TARGET_FILE:${target}>")
+  set(byproducts "")
+  set(rest ${ARGN})
+  while(rest)
+    list(POP_FRONT rest word)
+    if(word STREQUAL "BINARY")
+      list(LENGTH rest left)
+      set(image "")
+      if(left GREATER 0)
+        list(GET rest 0 next)
+        if(NOT next STREQUAL "BASEADDRESS" AND NOT next STREQUAL "BINARY")
+          list(POP_FRONT rest image)
+        endif()
+      endif()
+      if(image STREQUAL "")
+        # The tool names the image like the executable, with the extension BIN.
+        get_target_property(dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+        if(NOT dir)
+          get_target_property(dir ${target} BINARY_DIR)
+        endif()
+        get_target_property(name ${target} OUTPUT_NAME)
+        if(NOT name)
+          set(name ${target})
+        endif()
+        list(APPEND args "BINARY")
+        list(APPEND byproducts "${dir}/${name}.BIN")
+      else()
+        cmake_path(ABSOLUTE_PATH image BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
+        cmake_path(GET image PARENT_PATH folder)
+        file(MAKE_DIRECTORY "${folder}")
+        list(APPEND args "BIN(${image})")
+        list(APPEND byproducts "${image}")
+      endif()
+    elseif(word STREQUAL "BASEADDRESS")
+      list(LENGTH rest left)
+      if(left EQUAL 0)
+        message(FATAL_ERROR "vortle_sign: BASEADDRESS needs an address")
+      endif()
+      list(POP_FRONT rest address)
+      list(APPEND args "BA(${address})")
+    else()
+      message(FATAL_ERROR "vortle_sign: unexpected argument '${word}'")
+    endif()
+  endwhile()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND vortle::vortle ${args}
+    BYPRODUCTS ${byproducts}
+    COMMENT "Signing ${target}"
+    VERBATIM)
+endfunction()

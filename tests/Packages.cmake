@@ -1,0 +1,37 @@
+# Builds the packages of a build folder with CPack and checks that each holds the tool, its
+# manual page and the license.
+#   cmake -DBUILD=<build folder> -DWORK=<scratch folder> -DEXE=<tool's file name> -P ...
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cpack failed:\n${out}")
+endif()
+file(GLOB packages ${WORK}/*.tar.gz ${WORK}/*.zip ${WORK}/*.deb)
+if(NOT packages)
+  message(FATAL_ERROR "cpack made no package:\n${out}")
+endif()
+foreach(package ${packages})
+  if(package MATCHES "\\.deb$")
+    find_program(DPKG_DEB dpkg-deb)
+    if(NOT DPKG_DEB)
+      message(STATUS "no dpkg-deb: ${package} not opened")
+      continue()
+    endif()
+    execute_process(COMMAND ${DPKG_DEB} -c ${package} OUTPUT_VARIABLE list RESULT_VARIABLE rc)
+  else()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${package} OUTPUT_VARIABLE list
+                    RESULT_VARIABLE rc)
+  endif()
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot list ${package}")
+  endif()
+  foreach(want "bin/${EXE}" "share/man/man1/vortle.1" "share/doc/vortle/LICENSE"
+               "lib/cmake/vortle/vortleConfig.cmake" "lib/cmake/vortle/VortleSign.cmake")
+    string(FIND "${list}" "${want}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${package} lacks ${want}:\n${list}")
+    endif()
+  endforeach()
+  message(STATUS "${package}: complete")
+endforeach()

@@ -31,7 +31,8 @@ constexpr uint64_t KiB = 1024, MiB = 1024 * KiB, GiB = 1024 * MiB;
 constexpr uint32_t kPayload = 0x1000; // file offset of the segment's bytes
 
 void Put(Bytes& b, size_t at, uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < width; ++i)
+        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 Bytes Header(uint32_t phnum, uint32_t shoff, uint16_t shnum) {
@@ -125,8 +126,8 @@ void MakeHeaders(const fs::path& p, uint32_t n) {
     Bytes tail = Sections(strOff, 64);
     Put(tail, 20 + 56, data, 4);
     b.insert(b.end(), tail.begin(), tail.end());
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                             static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // Clears the signature word so that every run has to write it, as after a fresh link.
@@ -196,7 +197,9 @@ double RunOnce(Job& j, bool viaLauncher = false) {
     return std::chrono::duration<double, std::milli>(t1 - t0).count();
 }
 
-double Min(const Job& j) { return *std::min_element(j.ms.begin(), j.ms.end()); }
+double Min(const Job& j) {
+    return *std::min_element(j.ms.begin(), j.ms.end());
+}
 
 double Median(const Job& j) {
     std::vector<double> v = j.ms;
@@ -223,8 +226,10 @@ bool OnPath(const std::string& prog) {
 
 void WriteSvg(const std::string& path, const std::vector<Job>& jobs) {
     const std::vector<std::pair<std::string, std::string>> series = {
-        {"vortle BINARY", "#d62728"}, {"vortle (patch only)", "#ff7f0e"},
-        {"objcopy -O binary", "#1f77b4"}, {"cp", "#2ca02c"}};
+        {"vortle BINARY", "#d62728"},
+        {"vortle (patch only)", "#ff7f0e"},
+        {"objcopy -O binary", "#1f77b4"},
+        {"cp", "#2ca02c"}};
     double lo = 1e9, hi = 0;
     uint64_t smin = ~0ull, smax = 0;
     for (const Job& j : jobs) {
@@ -237,17 +242,21 @@ void WriteSvg(const std::string& path, const std::vector<Job>& jobs) {
     if (smax == 0) return;
     const double W = 720, H = 440, L = 70, R = 190, T = 30, B = 50;
     const double ylo = std::floor(std::log10(lo)), yhi = std::ceil(std::log10(hi));
-    const double xlo = std::log2(static_cast<double>(smin)), xhi = std::log2(static_cast<double>(smax));
+    const double xlo = std::log2(static_cast<double>(smin)),
+                 xhi = std::log2(static_cast<double>(smax));
     const auto X = [&](uint64_t s) {
-        return L + (std::log2(static_cast<double>(s)) - xlo) / std::max(1.0, xhi - xlo) * (W - L - R);
+        return L +
+               (std::log2(static_cast<double>(s)) - xlo) / std::max(1.0, xhi - xlo) * (W - L - R);
     };
     const auto Y = [&](double ms) {
         return H - B - (std::log10(ms) - ylo) / std::max(1.0, yhi - ylo) * (H - T - B);
     };
     std::ofstream f(path);
     f << "<svg xmlns='http://www.w3.org/2000/svg' width='" << W << "' height='" << H
-      << "' font-family='sans-serif' font-size='12'>\n<rect width='100%' height='100%' fill='white'/>\n";
-    f << "<text x='" << L << "' y='18' font-size='14'>Median wall time of one run against input size "
+      << "' font-family='sans-serif' font-size='12'>\n<rect width='100%' height='100%' "
+         "fill='white'/>\n";
+    f << "<text x='" << L
+      << "' y='18' font-size='14'>Median wall time of one run against input size "
          "(log-log)</text>\n";
     for (double e = ylo; e <= yhi; e += 1) {
         const double y = Y(std::pow(10, e));
@@ -261,21 +270,23 @@ void WriteSvg(const std::string& path, const std::vector<Job>& jobs) {
           << "' stroke='#eee'/><text x='" << x << "' y='" << H - B + 18 << "' text-anchor='middle'>"
           << SizeText(s) << "</text>\n";
     }
-    f << "<text x='" << (L + W - R) / 2 << "' y='" << H - 12 << "' text-anchor='middle'>input size</text>\n";
+    f << "<text x='" << (L + W - R) / 2 << "' y='" << H - 12
+      << "' text-anchor='middle'>input size</text>\n";
     double ly = T + 20;
     for (const auto& [name, color] : series) {
         std::string pts;
         for (const Job& j : jobs) {
             if (j.series != name || j.ms.empty()) continue;
             pts += std::to_string(X(j.size)) + "," + std::to_string(Y(Median(j))) + " ";
-            f << "<circle cx='" << X(j.size) << "' cy='" << Y(Median(j)) << "' r='3' fill='" << color
-              << "'/>\n";
+            f << "<circle cx='" << X(j.size) << "' cy='" << Y(Median(j)) << "' r='3' fill='"
+              << color << "'/>\n";
         }
         if (pts.empty()) continue;
-        f << "<polyline fill='none' stroke='" << color << "' stroke-width='2' points='" << pts << "'/>\n";
-        f << "<line x1='" << W - R + 15 << "' y1='" << ly << "' x2='" << W - R + 40 << "' y2='" << ly
-          << "' stroke='" << color << "' stroke-width='3'/><text x='" << W - R + 46 << "' y='" << ly + 4
-          << "'>" << name << "</text>\n";
+        f << "<polyline fill='none' stroke='" << color << "' stroke-width='2' points='" << pts
+          << "'/>\n";
+        f << "<line x1='" << W - R + 15 << "' y1='" << ly << "' x2='" << W - R + 40 << "' y2='"
+          << ly << "' stroke='" << color << "' stroke-width='3'/><text x='" << W - R + 46 << "' y='"
+          << ly + 4 << "'>" << name << "</text>\n";
         ly += 20;
     }
     f << "</svg>\n";
@@ -305,7 +316,8 @@ int main(int argc, char** argv) {
     const std::string empty = fs::canonical(BENCH_EMPTY).string();
     const std::string hello = fs::canonical(BENCH_HELLO).string();
     launcher = fs::canonical(BENCH_EXEC).string();
-    const fs::path sample = fs::path(VORTLE_SOURCE_DIR) / "examples" / "lpc1768-blinky" / "blinky.elf";
+    const fs::path sample =
+        fs::path(VORTLE_SOURCE_DIR) / "examples" / "lpc1768-blinky" / "blinky.elf";
     const bool objcopy = OnPath("arm-none-eabi-objcopy");
 
     const fs::path dir = fs::temp_directory_path() / ("vortle-bench-" + std::to_string(getpid()));
@@ -314,7 +326,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "generating inputs in %s\n", dir.c_str());
     fs::copy_file(sample, dir / "sample.elf");
     const std::vector<uint64_t> patchSizes =
-        quick ? std::vector<uint64_t>{KiB, MiB} : std::vector<uint64_t>{KiB, MiB, 16 * MiB, 256 * MiB, GiB};
+        quick ? std::vector<uint64_t>{KiB, MiB}
+              : std::vector<uint64_t>{KiB, MiB, 16 * MiB, 256 * MiB, GiB};
     const std::vector<uint64_t> imageSizes =
         quick ? std::vector<uint64_t>{MiB} : std::vector<uint64_t>{MiB, 16 * MiB, 256 * MiB, GiB};
     const std::vector<uint32_t> phCounts =
@@ -329,8 +342,11 @@ int main(int argc, char** argv) {
     // The sample's vector table is the segment at offset 0x100 of the file.
     const auto firmware = [&](const std::string& name, const std::string& label, uint32_t at) {
         const std::string base = name.substr(0, name.size() - 4);
-        jobs.push_back(MakeJob("firmware", "vortle " + label + " BINARY", {vortle, name, "BINARY"},
-                               [=] { Unsign(name, at); std::remove((base + ".BIN").c_str()); }));
+        jobs.push_back(
+            MakeJob("firmware", "vortle " + label + " BINARY", {vortle, name, "BINARY"}, [=] {
+                Unsign(name, at);
+                std::remove((base + ".BIN").c_str());
+            }));
         if (objcopy) {
             jobs.push_back(MakeJob("firmware", "objcopy -O binary " + label,
                                    {"arm-none-eabi-objcopy", "-O", "binary", name, "obj.bin"},
@@ -341,15 +357,20 @@ int main(int argc, char** argv) {
     firmware("fw-" + std::to_string(MiB) + ".elf", "1 MiB firmware", kPayload);
     for (uint64_t s : patchSizes) {
         const std::string name = "fw-" + std::to_string(s) + ".elf";
-        jobs.push_back(MakeJob("patch only", "vortle, " + SizeText(s), {vortle, name},
-                               [=] { Unsign(name, kPayload); }, s, "vortle (patch only)"));
+        jobs.push_back(MakeJob(
+            "patch only", "vortle, " + SizeText(s), {vortle, name}, [=] { Unsign(name, kPayload); },
+            s, "vortle (patch only)"));
     }
     for (uint64_t s : imageSizes) {
         const std::string name = "fw-" + std::to_string(s) + ".elf";
         const std::string base = "fw-" + std::to_string(s);
-        jobs.push_back(MakeJob("image", "vortle BINARY, " + SizeText(s), {vortle, name, "BINARY"},
-                               [=] { Unsign(name, kPayload); std::remove((base + ".BIN").c_str()); },
-                               s, "vortle BINARY"));
+        jobs.push_back(MakeJob(
+            "image", "vortle BINARY, " + SizeText(s), {vortle, name, "BINARY"},
+            [=] {
+                Unsign(name, kPayload);
+                std::remove((base + ".BIN").c_str());
+            },
+            s, "vortle BINARY"));
         jobs.push_back(MakeJob("image", "cp, " + SizeText(s), {"cp", name, "copy.bin"},
                                rm("copy.bin"), s, "cp"));
         if (objcopy) {
@@ -392,8 +413,8 @@ int main(int argc, char** argv) {
     const Job* floor = find("empty static C program");
     for (const std::string fw : {"sample firmware", "1 MiB firmware"}) {
         const Job* v = find("vortle " + fw + " BINARY");
-        target("vortle " + fw + " BINARY / empty static program", Median(*v) / Median(*floor), "<= 1.2",
-               Median(*v) / Median(*floor) <= 1.2);
+        target("vortle " + fw + " BINARY / empty static program", Median(*v) / Median(*floor),
+               "<= 1.2", Median(*v) / Median(*floor) <= 1.2);
         if (const Job* o = find("objcopy -O binary " + fw)) {
             target("vortle " + fw + " BINARY / objcopy", Median(*v) / Median(*o), "<= 0.5",
                    Median(*v) / Median(*o) <= 0.5);
@@ -426,7 +447,8 @@ int main(int argc, char** argv) {
     target("peak RSS of a patch-only run, MiB", static_cast<double>(rss) / 1024.0, "< 4",
            rss < 4 * 1024);
     std::printf("\n%d rounds, runs interleaved; %s.\n", rounds,
-                objcopy ? "objcopy is arm-none-eabi-objcopy" : "arm-none-eabi-objcopy not installed");
+                objcopy ? "objcopy is arm-none-eabi-objcopy"
+                        : "arm-none-eabi-objcopy not installed");
     if (!svg.empty()) WriteSvg(svg, jobs);
     return anyFailed ? 1 : 0;
 }

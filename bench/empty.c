@@ -1,2 +1,4 @@
 /* The process floor: a statically linked program that does nothing. */
-int main(void) { return 0; }
+int main(void) {
+    return 0;
+}

@@ -128,9 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint32_t sum = 0;
             for (uint32_t w = 0; w < 7; ++w) sum += Get(sim, s.off + 4 * w, 4, false);
             const uint32_t sig = 0u - sum;
-            for (uint32_t k = 0; k < 4; ++k) sim[s.off + 28 + k] = static_cast<uint8_t>(sig >> (8 * k));
+            for (uint32_t k = 0; k < 4; ++k)
+                sim[s.off + 28 + k] = static_cast<uint8_t>(sig >> (8 * k));
         }
-        if (binary) expected.insert(expected.end(), sim.begin() + s.off, sim.begin() + s.off + s.filesz);
+        if (binary)
+            expected.insert(expected.end(), sim.begin() + s.off, sim.begin() + s.off + s.filesz);
     }
     HARNESS_CHECK(after == sim);
     if (!binary || none) {

@@ -13,7 +13,9 @@
 
 namespace {
 
-void ThrowBack(int code) { throw FatalExit{code}; }
+void ThrowBack(int code) {
+    throw FatalExit{code};
+}
 
 int home = -1; // the current folder outside the runs
 

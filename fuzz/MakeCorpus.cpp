@@ -47,14 +47,23 @@ int main(int argc, char** argv) {
     Seed(out, "big-endian", Elf{.big = true, .segs = {Code(0, vt::Vectors(16))}}.Build(), 1);
     Seed(out, "two-segments",
          Elf{.segs = {Code(0, vt::Vectors(40)),
-                      {.paddr = 0xA0, .vaddr = 0x10000000, .flags = 6, .data = Bytes(20, 0xD1),
+                      {.paddr = 0xA0,
+                       .vaddr = 0x10000000,
+                       .flags = 6,
+                       .data = Bytes(20, 0xD1),
                        .memExtra = 64}}}
              .Build());
-    Seed(out, "two-holding", Elf{.segs = {Code(0, vt::Vectors(16, 1)), Code(0, vt::Vectors(16, 2))}}.Build());
+    Seed(out, "two-holding",
+         Elf{.segs = {Code(0, vt::Vectors(16, 1)), Code(0, vt::Vectors(16, 2))}}.Build());
     Seed(out, "zero-filled",
          Elf{.segs = {Code(0, vt::Vectors(16)),
-                      {.paddr = 0x10000000, .vaddr = 0x10000000, .flags = 6, .data = {},
-                       .memExtra = 64, .offset = 0, .filesz = 40}}}
+                      {.paddr = 0x10000000,
+                       .vaddr = 0x10000000,
+                       .flags = 6,
+                       .data = {},
+                       .memExtra = 64,
+                       .offset = 0,
+                       .filesz = 40}}}
              .Build());
     Seed(out, "no-phdrs", Elf{.segs = {Code(0, vt::Vectors(16))}, .phoffZero = true}.Build());
     Seed(out, "no-shstrtab", Elf{.segs = {Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build());
@@ -66,7 +75,10 @@ int main(int argc, char** argv) {
         Seed(out, name, b);
     };
     const uint32_t shoff = vt::Get32(one, vt::kShoff);
-    edit("short-segment", [](Bytes& b) { vt::Put32(b, 52 + 16, 29); vt::Put32(b, 52 + 20, 29); });
+    edit("short-segment", [](Bytes& b) {
+        vt::Put32(b, 52 + 16, 29);
+        vt::Put32(b, 52 + 20, 29);
+    });
     edit("relocatable", [](Bytes& b) { vt::Put16(b, vt::kType, 1); });
     edit("other-machine", [](Bytes& b) { vt::Put16(b, vt::kMachine, 62); });
     edit("phnum-0", [](Bytes& b) { vt::Put16(b, vt::kPhnum, 0); });

@@ -20,7 +20,9 @@ struct menv {
 
 menv env[kPools];
 
-char* Payload(mcu* blk) { return reinterpret_cast<char*>(blk) + sizeof(mcu); }
+char* Payload(mcu* blk) {
+    return reinterpret_cast<char*>(blk) + sizeof(mcu);
+}
 
 [[noreturn]] void OutOfMem() {
     // The file names live in pool 0: keep copies readable for the image deletion.

@@ -29,10 +29,10 @@ constexpr const char* szPST = "\"%s\" "; // program-path prefix of the command l
 
 // One row of the option table.
 struct OptRow {
-    int16_t num;     // option number; 0 marks the empty row
-    uint8_t slot;    // 0 in every row
-    uint8_t flag;    // 1 in every keyword row
-    char key[16];    // keyword, NUL-padded
+    int16_t num;  // option number; 0 marks the empty row
+    uint8_t slot; // 0 in every row
+    uint8_t flag; // 1 in every keyword row
+    char key[16]; // keyword, NUL-padded
 };
 constexpr int kOptBinary = 1;
 constexpr int kOptBase = 2;
@@ -45,19 +45,21 @@ constexpr OptRow opts[5] = {
 };
 constexpr uint32_t kBaseMax = 0xFF000000u;
 
-const char* scan_base;   // scan position in the command line
-char arg[kArgCap];       // token buffer
-int32_t arglen;          // characters in the last token
-char delim;              // delimiter that ended the last token
-int32_t invl;            // length of the echo
-uint8_t w95;             // file-name mode when non-zero
-uint8_t umode = 1;       // upper-case mode when non-zero
-uint8_t wasopt[5];       // marks of the options already processed
-const OptRow* pCtl;      // row of the last keyword
-int32_t pathLen;         // length of the program path in the command line
-int32_t pathEnd;         // position just after the closing quote of the program path
+const char* scan_base; // scan position in the command line
+char arg[kArgCap];     // token buffer
+int32_t arglen;        // characters in the last token
+char delim;            // delimiter that ended the last token
+int32_t invl;          // length of the echo
+uint8_t w95;           // file-name mode when non-zero
+uint8_t umode = 1;     // upper-case mode when non-zero
+uint8_t wasopt[5];     // marks of the options already processed
+const OptRow* pCtl;    // row of the last keyword
+int32_t pathLen;       // length of the program path in the command line
+int32_t pathEnd;       // position just after the closing quote of the program path
 
-[[noreturn]] void CmdError(const char* text) { Fatal(NFACT::CmdLine, text); }
+[[noreturn]] void CmdError(const char* text) {
+    Fatal(NFACT::CmdLine, text);
+}
 
 int fnddel(char c) {
     const char* set = w95 ? del95 : del;
@@ -249,8 +251,8 @@ void optname(char* p) {
 // The number in arg: hexadecimal after "0x", else decimal. Every character must be a digit of
 // the base before the value is formed; a value beyond 32 bits is out of range.
 uint32_t dcnumi() {
-    const bool hex = arglen > 2 && arg[0] == '0' &&
-                     std::toupper(static_cast<unsigned char>(arg[1])) == 'X';
+    const bool hex =
+        arglen > 2 && arg[0] == '0' && std::toupper(static_cast<unsigned char>(arg[1])) == 'X';
     const int32_t first = hex ? 2 : 0;
     for (int32_t i = first; i < arglen; ++i) {
         const unsigned char c = static_cast<unsigned char>(arg[i]);

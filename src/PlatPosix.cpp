@@ -41,7 +41,9 @@ PlatHandle PlatOpenRW(const char* name) {
 
 // POSIX maps straight from the descriptor: the mapping handle is the descriptor itself and
 // owns nothing of its own.
-PlatHandle PlatCreateMapping(PlatHandle file) { return file; }
+PlatHandle PlatCreateMapping(PlatHandle file) {
+    return file;
+}
 
 int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status) {
     if (fstat(static_cast<int>(file), status) != 0) return -1;
@@ -57,11 +59,15 @@ void* PlatMapView(PlatHandle /*mapping*/, PlatHandle file, uint32_t size) {
     return view == MAP_FAILED ? nullptr : view;
 }
 
-void PlatUnmapView(void* view, uint32_t size) { munmap(view, size); }
+void PlatUnmapView(void* view, uint32_t size) {
+    munmap(view, size);
+}
 
 void PlatCloseMapping(PlatHandle /*mapping*/) {}
 
-void PlatCloseFile(PlatHandle file) { close(static_cast<int>(file)); }
+void PlatCloseFile(PlatHandle file) {
+    close(static_cast<int>(file));
+}
 
 int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uint8_t* bytes,
                    uint32_t len) {

@@ -6,9 +6,13 @@
 
 namespace {
 
-HANDLE H(PlatHandle h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE H(PlatHandle h) {
+    return reinterpret_cast<HANDLE>(h);
+}
 
-PlatHandle P(HANDLE h) { return reinterpret_cast<PlatHandle>(h); }
+PlatHandle P(HANDLE h) {
+    return reinterpret_cast<PlatHandle>(h);
+}
 
 char modulePath[MAX_PATH * 4];
 
@@ -54,14 +58,20 @@ void* PlatMapView(PlatHandle mapping, PlatHandle /*file*/, uint32_t /*size*/) {
     return MapViewOfFile(H(mapping), FILE_MAP_WRITE, 0, 0, 0);
 }
 
-void PlatUnmapView(void* view, uint32_t /*size*/) { UnmapViewOfFile(view); }
+void PlatUnmapView(void* view, uint32_t /*size*/) {
+    UnmapViewOfFile(view);
+}
 
-void PlatCloseMapping(PlatHandle mapping) { CloseHandle(H(mapping)); }
+void PlatCloseMapping(PlatHandle mapping) {
+    CloseHandle(H(mapping));
+}
 
-void PlatCloseFile(PlatHandle file) { CloseHandle(H(file)); }
+void PlatCloseFile(PlatHandle file) {
+    CloseHandle(H(file));
+}
 
-int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/,
-                   const uint8_t* bytes, uint32_t len) {
+int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/, const uint8_t* bytes,
+                   uint32_t len) {
     if (len > 0) std::fwrite(bytes, 1, len, image);
     return std::ferror(image) != 0 ? -1 : 0;
 }

@@ -116,7 +116,9 @@ void Fatal(NFACT code, const char* text) {
     std::exit(kExitFatal);
 }
 
-void SetExitHook(ExitHook hook) { exitHook = hook; }
+void SetExitHook(ExitHook hook) {
+    exitHook = hook;
+}
 
 int VortleMain(int argc, char** argv) {
     SigPrn();

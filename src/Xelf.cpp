@@ -46,7 +46,9 @@ struct ReaderAbort {};
     throw ReaderAbort{};
 }
 
-uint64_t CurPos() { return static_cast<uint64_t>(pBuf - xfi.view); }
+uint64_t CurPos() {
+    return static_cast<uint64_t>(pBuf - xfi.view);
+}
 
 // Positions the reader at off and returns the len bytes there; aborts unless all of them lie
 // inside the file.
@@ -62,16 +64,18 @@ uint32_t Load32(const uint8_t* p) {
     return v;
 }
 
-void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+void Store32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
 // ---- ELF header and section table -------------------------------------------------------
 
-constexpr uint16_t kExec = 2;        // ET_EXEC
-constexpr uint16_t kMachine = 40;    // the ARM machine number
-constexpr uint8_t kBigEndian = 2;    // EI_DATA for big-endian files
-constexpr uint32_t kShEntry = 40;    // section header entry size
-constexpr uint32_t kStrTab = 3;      // SHT_STRTAB
-constexpr int kStrPad = 16;          // zero bytes behind the string-table copy
+constexpr uint16_t kExec = 2;     // ET_EXEC
+constexpr uint16_t kMachine = 40; // the ARM machine number
+constexpr uint8_t kBigEndian = 2; // EI_DATA for big-endian files
+constexpr uint32_t kShEntry = 40; // section header entry size
+constexpr uint32_t kStrTab = 3;   // SHT_STRTAB
+constexpr int kStrPad = 16;       // zero bytes behind the string-table copy
 constexpr char kShStrTab[] = ".shstrtab";
 
 Ehdr ehdr;
@@ -118,10 +122,10 @@ int LocateShStrTab() {
 
 // ---- Signature pass and binary image ----------------------------------------------------
 
-constexpr uint32_t kLoad = 1;       // PT_LOAD
-constexpr uint32_t kPhEntry = 32;   // program header entry size
-constexpr uint32_t kExecBit = 1;    // PF_X
-constexpr uint32_t kRwOnly = 6;     // PF_R | PF_W without PF_X
+constexpr uint32_t kLoad = 1;     // PT_LOAD
+constexpr uint32_t kPhEntry = 32; // program header entry size
+constexpr uint32_t kExecBit = 1;  // PF_X
+constexpr uint32_t kRwOnly = 6;   // PF_R | PF_W without PF_X
 
 struct Phdr {
     uint32_t p_type;
@@ -135,8 +139,8 @@ struct Phdr {
 };
 static_assert(sizeof(Phdr) == kPhEntry, "a program header is 32 bytes");
 
-uint8_t* pH;        // program header table in host byte order, pool 1
-uint32_t CsActual;  // file bytes of the segments that count as loadable
+uint8_t* pH;       // program header table in host byte order, pool 1
+uint32_t CsActual; // file bytes of the segments that count as loadable
 
 constexpr const char* kStatUpdated = "Updated ";
 constexpr const char* kStat8 = "Signature over Range[8] (0x%08X - 0x%08X): @0x%08X = 0x%08X";
@@ -296,9 +300,13 @@ void Pass() {
 
 // ---- Signature range --------------------------------------------------------------------
 
-void Sig_LPC17_13_xx() { SetRange(0); }
+void Sig_LPC17_13_xx() {
+    SetRange(0);
+}
 
-void SetSigna(uint32_t value) { SetRange(value); }
+void SetSigna(uint32_t value) {
+    SetRange(value);
+}
 
 // ---- Mapped image access ----------------------------------------------------------------
 
@@ -393,8 +401,8 @@ void ReadElfHeader() {
     if (ehdr.e_ident[5] == kBigEndian) {
         BigEnd = 1;
         for (uint16_t* f : {&ehdr.e_type, &ehdr.e_machine}) *f = MakeW16(*f);
-        for (uint32_t* f : {&ehdr.e_version, &ehdr.e_entry, &ehdr.e_phoff, &ehdr.e_shoff,
-                            &ehdr.e_flags}) {
+        for (uint32_t* f :
+             {&ehdr.e_version, &ehdr.e_entry, &ehdr.e_phoff, &ehdr.e_shoff, &ehdr.e_flags}) {
             *f = MakeW32(*f);
         }
         for (uint16_t* f : {&ehdr.e_ehsize, &ehdr.e_phentsize, &ehdr.e_phnum, &ehdr.e_shentsize,
@@ -420,7 +428,8 @@ void ReadElfSections() {
         mcx.err = kErrRefused;
         return;
     }
-    for (uint32_t i = 0; i < n * kShEntry; i += 4) Store32(mcx.shdr + i, MakeW32(Load32(mcx.shdr + i)));
+    for (uint32_t i = 0; i < n * kShEntry; i += 4)
+        Store32(mcx.shdr + i, MakeW32(Load32(mcx.shdr + i)));
 }
 
 // ---- Signature pass ---------------------------------------------------------------------

@@ -29,12 +29,12 @@ constexpr int kLoadFailed = 1000;
 
 // The mapped input file.
 struct iFi {
-    uint8_t* view;      // first byte of the mapped file; null when nothing is mapped
-    PlatHandle hMap;    // the file-mapping object; kNoHandle when there is none
-    PlatHandle hFile;   // the open file; kNoHandle when there is none
-    uint32_t size;      // the file's length in bytes
-    PlatStat status;    // the file's status record
-    char name[1024];    // copy of the file name
+    uint8_t* view;    // first byte of the mapped file; null when nothing is mapped
+    PlatHandle hMap;  // the file-mapping object; kNoHandle when there is none
+    PlatHandle hFile; // the open file; kNoHandle when there is none
+    uint32_t size;    // the file's length in bytes
+    PlatStat status;  // the file's status record
+    char name[1024];  // copy of the file name
 };
 extern iFi xfi;
 extern uint8_t* pBuf;  // current read position in the view
@@ -81,12 +81,12 @@ static_assert(sizeof(Ehdr) == 52, "the ELF header is 52 bytes");
 
 // The reader state.
 struct Mcx {
-    Ehdr hdr;          // the ELF header in host byte order
-    uint8_t* shdr;     // section header table (40-byte entries), pool 1
-    uint32_t strOff;   // sh_offset of the section-name string table
-    uint32_t strSize;  // its sh_size
-    char* strTab;      // copy of the string table followed by 16 zero bytes, pool 1
-    int32_t err;       // 0, or kErrRefused
+    Ehdr hdr;         // the ELF header in host byte order
+    uint8_t* shdr;    // section header table (40-byte entries), pool 1
+    uint32_t strOff;  // sh_offset of the section-name string table
+    uint32_t strSize; // its sh_size
+    char* strTab;     // copy of the string table followed by 16 zero bytes, pool 1
+    int32_t err;      // 0, or kErrRefused
 };
 extern Mcx mcx;
 

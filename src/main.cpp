@@ -1,3 +1,5 @@
 #include "Vortle.h"
 
-int main(int argc, char** argv) { return VortleMain(argc, argv); }
+int main(int argc, char** argv) {
+    return VortleMain(argc, argv);
+}

@@ -22,7 +22,6 @@ Chain ChainOf(int pool) {
     return c;
 }
 
-
 class Pools : public ::testing::Test {
   protected:
     void SetUp() override { FreeAll(); }
@@ -36,12 +35,8 @@ TEST_F(Pools, StandardBlockBoundaries) {
         std::vector<uint32_t> used;
     };
     const Case cases[] = {
-        {{4094}, 1, {4094}},
-        {{4094, 4094}, 2, {4094, 4094}},
-        {{4093, 1}, 1, {4094}},
-        {{4093, 2}, 2, {4093, 2}},
-        {{2000, 2000, 95}, 2, {4000, 95}},
-        {{0, 0}, 1, {0}},
+        {{4094}, 1, {4094}},       {{4094, 4094}, 2, {4094, 4094}},   {{4093, 1}, 1, {4094}},
+        {{4093, 2}, 2, {4093, 2}}, {{2000, 2000, 95}, 2, {4000, 95}}, {{0, 0}, 1, {0}},
     };
     for (const Case& c : cases) {
         FreeAll();

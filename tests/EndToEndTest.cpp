@@ -65,9 +65,9 @@ struct Case {
     Bytes input;
     std::vector<std::string> opts; // after the input name app.elf
     int code;
-    std::string out;               // after the banner
-    Bytes after;                   // the input afterwards
-    std::optional<Bytes> image;    // app.BIN afterwards, or absent
+    std::string out;            // after the banner
+    Bytes after;                // the input afterwards
+    std::optional<Bytes> image; // app.BIN afterwards, or absent
 };
 
 void RunCase(const Case& c) {
@@ -99,37 +99,60 @@ TEST(EndToEnd, SignaturePass) {
         const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
         const uint32_t sig = vt::SigOf(in, DataAt(in, 0));
-        cases.push_back({"signs the default range", in, {}, 0, Status(true, 0, sig) + kDone, out, {}});
-        cases.push_back({"a signed file stays as it is", out, {}, 0, Status(false, 0, sig) + kDone,
-                         out, {}});
-        cases.push_back({"image of one segment", in, {"BINARY"}, 0, Status(true, 0, sig) + kDone,
-                         out, Slice(out, DataAt(in, 0), 64)});
-        cases.push_back({"BASEADDRESS(0) is the default", in, {"BA(0)"}, 0,
-                         Status(true, 0, sig) + kDone, out, {}});
-        cases.push_back({"a range that no segment holds", in, {"BA(0x2000)"}, 3, NotFound(0x2000),
-                         in, {}});
+        cases.push_back(
+            {"signs the default range", in, {}, 0, Status(true, 0, sig) + kDone, out, {}});
+        cases.push_back(
+            {"a signed file stays as it is", out, {}, 0, Status(false, 0, sig) + kDone, out, {}});
+        cases.push_back({"image of one segment",
+                         in,
+                         {"BINARY"},
+                         0,
+                         Status(true, 0, sig) + kDone,
+                         out,
+                         Slice(out, DataAt(in, 0), 64)});
+        cases.push_back({"BASEADDRESS(0) is the default",
+                         in,
+                         {"BA(0)"},
+                         0,
+                         Status(true, 0, sig) + kDone,
+                         out,
+                         {}});
+        cases.push_back(
+            {"a range that no segment holds", in, {"BA(0x2000)"}, 3, NotFound(0x2000), in, {}});
     }
     {
         // Two segments: the image is the first's file bytes followed by the second's.
         Bytes data(20, 0xD1);
         const Bytes in = Elf{.segs = {Code(0, vt::Vectors(40)),
-                                      {.paddr = 0xA0, .vaddr = 0x10000000, .flags = 6,
-                                       .data = data, .memExtra = 64}}}
+                                      {.paddr = 0xA0,
+                                       .vaddr = 0x10000000,
+                                       .flags = 6,
+                                       .data = data,
+                                       .memExtra = 64}}}
                              .Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
-        cases.push_back({"image of two segments", in, {"bin"}, 0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone, out,
+        cases.push_back({"image of two segments",
+                         in,
+                         {"bin"},
+                         0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                         out,
                          Cat(Slice(out, DataAt(in, 0), 160), data)});
     }
     {
         const Bytes in = Elf{.segs = {Code(0x2000, vt::Vectors(16, 0x1234))}}.Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
-        cases.push_back({"application at 0x2000", in, {"BA(0x2000)"}, 0,
-                         Status(true, 0x2000, vt::SigOf(in, DataAt(in, 0))) + kDone, out, {}});
+        cases.push_back({"application at 0x2000",
+                         in,
+                         {"BA(0x2000)"},
+                         0,
+                         Status(true, 0x2000, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                         out,
+                         {}});
         cases.push_back({"application at 0x2000, default range", in, {}, 3, NotFound(0), in, {}});
-        Bytes rw = Elf{.segs = {{.paddr = 0x2000, .vaddr = 0x2000, .flags = 6,
-                                  .data = vt::Vectors(16)}}}
-                       .Build();
+        Bytes rw =
+            Elf{.segs = {{.paddr = 0x2000, .vaddr = 0x2000, .flags = 6, .data = vt::Vectors(16)}}}
+                .Build();
         cases.push_back({"nothing loadable", rw, {"BA(0x2000)"}, 3, Invalid("app.elf"), rw, {}});
     }
     for (uint32_t size : {28u, 29u, 31u}) {
@@ -137,32 +160,46 @@ TEST(EndToEnd, SignaturePass) {
         Bytes cut = in;
         vt::Put32(cut, 52 + 16, size);
         vt::Put32(cut, 52 + 20, size);
-        cases.push_back({"segment of " + std::to_string(size) + " bytes", cut, {}, 3, NotFound(0),
-                         cut, {}});
+        cases.push_back(
+            {"segment of " + std::to_string(size) + " bytes", cut, {}, 3, NotFound(0), cut, {}});
     }
     {
         const Bytes in = Elf{.segs = {Code(0, vt::Vectors(8))}}.Build();
-        cases.push_back({"segment of 32 bytes", in, {}, 0,
+        cases.push_back({"segment of 32 bytes",
+                         in,
+                         {},
+                         0,
                          Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                         WithSig(in, DataAt(in, 0)), {}});
+                         WithSig(in, DataAt(in, 0)),
+                         {}});
         const Bytes late = Elf{.segs = {Code(0x10, vt::Vectors(16))}}.Build();
         cases.push_back({"segment starting inside the range", late, {}, 3, NotFound(0), late, {}});
     }
     {
         // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
         const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16)),
-                                      {.paddr = 0x10000000, .vaddr = 0x10000000, .flags = 6,
-                                       .data = {}, .memExtra = 64, .offset = 0, .filesz = 40}}}
+                                      {.paddr = 0x10000000,
+                                       .vaddr = 0x10000000,
+                                       .flags = 6,
+                                       .data = {},
+                                       .memExtra = 64,
+                                       .offset = 0,
+                                       .filesz = 40}}}
                              .Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
-        cases.push_back({"zero-filled segment at offset 0", in, {"BINARY"}, 0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone, out,
+        cases.push_back({"zero-filled segment at offset 0",
+                         in,
+                         {"BINARY"},
+                         0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                         out,
                          Slice(out, DataAt(in, 0), 64)});
     }
     {
-        const Bytes in = Elf{.segs = {{.paddr = 0, .flags = 5, .data = {}},
-                                      {.type = 4, .paddr = 0x100, .flags = 4, .data = {1, 2, 3, 4}}}}
-                             .Build();
+        const Bytes in =
+            Elf{.segs = {{.paddr = 0, .flags = 5, .data = {}},
+                         {.type = 4, .paddr = 0x100, .flags = 4, .data = {1, 2, 3, 4}}}}
+                .Build();
         cases.push_back({"no segment counts as loadable", in, {}, 3, Invalid("app.elf"), in, {}});
         const Bytes none = Elf{.segs = {Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
         cases.push_back({"no program headers", none, {"BINARY"}, 0, "*** \n" + kDone, none, {}});
@@ -175,21 +212,36 @@ TEST(EndToEnd, SignaturePass) {
         const Bytes in =
             Elf{.segs = {Code(0, vt::Vectors(16, 1)), Code(0, vt::Vectors(16, 2))}}.Build();
         const Bytes out = WithSig(WithSig(in, DataAt(in, 0)), DataAt(in, 1));
-        cases.push_back({"every holding segment is patched", in, {}, 0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 1))) + kDone, out, {}});
+        cases.push_back({"every holding segment is patched",
+                         in,
+                         {},
+                         0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 1))) + kDone,
+                         out,
+                         {}});
         const Bytes half = WithSig(in, DataAt(in, 1));
-        cases.push_back({"only the first needs it", half, {}, 0,
-                         Status(false, 0, vt::SigOf(in, DataAt(in, 1))) + kDone, out, {}});
+        cases.push_back({"only the first needs it",
+                         half,
+                         {},
+                         0,
+                         Status(false, 0, vt::SigOf(in, DataAt(in, 1))) + kDone,
+                         out,
+                         {}});
     }
     {
         const Bytes in = Elf{.big = true, .segs = {Code(0, vt::Vectors(16))}}.Build();
-        cases.push_back({"big-endian file, little-endian units", in, {}, 0,
+        cases.push_back({"big-endian file, little-endian units",
+                         in,
+                         {},
+                         0,
                          Status(true, 0, vt::SigOf(in, DataAt(in, 0, true))) + kDone,
-                         WithSig(in, DataAt(in, 0, true)), {}});
+                         WithSig(in, DataAt(in, 0, true)),
+                         {}});
         for (uint16_t type : {1, 3}) {
             Bytes t = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
             vt::Put16(t, vt::kType, type);
-            cases.push_back({"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
+            cases.push_back(
+                {"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
         }
         Bytes m = Elf{.machine = 62, .segs = {Code(0, vt::Vectors(16))}}.Build();
         cases.push_back({"other machine", m, {}, 3, Invalid("app.elf"), m, {}});
@@ -202,13 +254,18 @@ TEST(EndToEnd, SignaturePass) {
 // A read outside the file ends the run silently with exit code 2 and no image.
 TEST(EndToEnd, ReaderAbort) {
     std::vector<Case> cases;
-    const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16)),
-                                  {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6,
-                                   .data = Bytes(8, 7)}}}
-                         .Build();
+    const Bytes in =
+        Elf{.segs = {Code(0, vt::Vectors(16)),
+                     {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6, .data = Bytes(8, 7)}}}
+            .Build();
     cases.push_back({"51 bytes", Slice(in, 0, 51), {}, 2, "", Slice(in, 0, 51), {}});
-    cases.push_back({"cut in the program headers", Slice(in, 0, 100), {"BINARY"}, 2, "",
-                     Slice(in, 0, 100), {}});
+    cases.push_back({"cut in the program headers",
+                     Slice(in, 0, 100),
+                     {"BINARY"},
+                     2,
+                     "",
+                     Slice(in, 0, 100),
+                     {}});
     {
         Bytes b = in;
         vt::Put32(b, vt::kShoff, 0x01000000);
@@ -225,12 +282,16 @@ TEST(EndToEnd, ReaderAbort) {
         // signature written before stays.
         Bytes b = in;
         vt::Put32(b, 52 + 32 + 4, static_cast<uint32_t>(b.size() - 4));
-        cases.push_back({"image segment past the end", b, {"BINARY"}, 2, "",
-                         WithSig(b, DataAt(in, 0)), {}});
+        cases.push_back(
+            {"image segment past the end", b, {"BINARY"}, 2, "", WithSig(b, DataAt(in, 0)), {}});
         // Without an image that segment is never read.
-        cases.push_back({"unread segment past the end", b, {}, 0,
+        cases.push_back({"unread segment past the end",
+                         b,
+                         {},
+                         0,
                          Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                         WithSig(b, DataAt(in, 0)), {}});
+                         WithSig(b, DataAt(in, 0)),
+                         {}});
         b = in;
         vt::Put32(b, 52 + 16, 0xFFFFFFF0); // the holding segment runs past the end
         cases.push_back({"holding segment past the end", b, {}, 2, "", b, {}});
@@ -317,8 +378,8 @@ TEST(EndToEnd, ImageFileFailures) {
     vt::WriteFile(dir / "app.elf", elf);
     const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BIN(nodir/app.bin)"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.out, vt::kBanner +
-                         vt::Report("accessing file", "cannot create file 'nodir/app.bin'"));
+    EXPECT_EQ(r.out,
+              vt::kBanner + vt::Report("accessing file", "cannot create file 'nodir/app.bin'"));
     // The signature was written before the image was opened.
     EXPECT_EQ(vt::ReadFile(dir / "app.elf"), WithSig(elf, DataAt(elf, 0)));
 }
@@ -335,8 +396,7 @@ TEST(EndToEnd, ImageDeviceFull) {
         vt::WriteFile(dir / "app.elf", Elf{.segs = {Code(0, vt::Vectors(words))}}.Build());
         const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BIN(full.bin)"});
         EXPECT_EQ(r.code, 3);
-        EXPECT_EQ(r.out, vt::kBanner +
-                             vt::Report("writing file", "I/O error on file 'full.bin'"));
+        EXPECT_EQ(r.out, vt::kBanner + vt::Report("writing file", "I/O error on file 'full.bin'"));
         EXPECT_TRUE(vt::fs::is_symlink(dir / "full.bin"));
     }
 }
@@ -424,8 +484,8 @@ TEST(EndToEnd, SampleFirmware) {
         for (size_t i = 0; i < 8; ++i) sum += vt::Get32(image, 4 * i);
         EXPECT_EQ(sum, 0u);
         if (objcopy) {
-            const std::string cmd = "cd '" + dir.path.string() +
-                                    "' && arm-none-eabi-objcopy -O binary fw.elf ref.bin";
+            const std::string cmd =
+                "cd '" + dir.path.string() + "' && arm-none-eabi-objcopy -O binary fw.elf ref.bin";
             ASSERT_EQ(std::system(cmd.c_str()), 0);
             EXPECT_EQ(vt::ReadFile(dir / "ref.bin"), image);
         }
@@ -461,10 +521,10 @@ namespace {
 // After a failing run the input is as it was (a signature written before the failure aside),
 // and no image is left, stale or partial.
 TEST(EndToEnd, FailingRunsLeaveNoDamage) {
-    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16)),
-                                   {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6,
-                                    .data = Bytes(8, 7)}}}
-                          .Build();
+    const Bytes elf =
+        Elf{.segs = {Code(0, vt::Vectors(16)),
+                     {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6, .data = Bytes(8, 7)}}}
+            .Build();
     const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
     Bytes truncated = elf;
     vt::Put32(truncated, 52 + 32 + 4, static_cast<uint32_t>(elf.size() - 2));
@@ -479,8 +539,19 @@ TEST(EndToEnd, FailingRunsLeaveNoDamage) {
         {"code 1", elf, {"BINARY", "BA"}, 3, elf},
         {"code 2", elf, {"BINARY", "FOO"}, 3, elf},
         {"code 5", elf, {"BIN(nodir/x.bin)"}, 3, signedElf},
-        {"code 6", [&] { Bytes b = elf; vt::Put16(b, vt::kMachine, 3); return b; }(), {"BINARY"},
-         3, [&] { Bytes b = elf; vt::Put16(b, vt::kMachine, 3); return b; }()},
+        {"code 6",
+         [&] {
+             Bytes b = elf;
+             vt::Put16(b, vt::kMachine, 3);
+             return b;
+         }(),
+         {"BINARY"},
+         3,
+         [&] {
+             Bytes b = elf;
+             vt::Put16(b, vt::kMachine, 3);
+             return b;
+         }()},
         {"code 8", elf, {"BINARY", "BA(0xFF000001)"}, 3, elf},
         {"code 9", elf, {"BINARY", "BA(0x12G)"}, 3, elf},
         {"code 10", elf, {"BINARY", "BA(0x100)"}, 3, elf},

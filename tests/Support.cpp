@@ -148,7 +148,9 @@ Bytes ReadFile(const fs::path& p) {
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-std::string VortlePath() { return fs::canonical(VORTLE_EXE).string(); }
+std::string VortlePath() {
+    return fs::canonical(VORTLE_EXE).string();
+}
 
 #ifdef _WIN32
 namespace {

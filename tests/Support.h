@@ -17,14 +17,14 @@ constexpr uint32_t kEiData = 5, kType = 16, kMachine = 18, kPhoff = 28, kShoff =
                    kShnum = 48, kShstrndx = 50;
 
 struct Segment {
-    uint32_t type = 1;       // PT_LOAD
+    uint32_t type = 1; // PT_LOAD
     uint32_t paddr = 0;
     uint32_t vaddr = 0;
-    uint32_t flags = 5;      // readable, executable
-    Bytes data;              // file bytes
-    uint32_t memExtra = 0;   // memory bytes beyond the file bytes
-    int64_t offset = -1;     // file offset; -1 places the data after the program headers
-    int64_t filesz = -1;     // -1: the data's size
+    uint32_t flags = 5;    // readable, executable
+    Bytes data;            // file bytes
+    uint32_t memExtra = 0; // memory bytes beyond the file bytes
+    int64_t offset = -1;   // file offset; -1 places the data after the program headers
+    int64_t filesz = -1;   // -1: the data's size
 };
 
 struct Elf {

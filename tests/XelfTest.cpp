@@ -107,15 +107,43 @@ TEST_F(Reader, BoundsOfPositionAndRead) {
     };
     const Step steps[] = {
         {+[] { SetPos(100); }, 0},
-        {+[] { SetPos(100); Read(dst, 1); }, -1},
-        {+[] { SetPos(100); Read(dst, 0); }, 0},
+        {+[] {
+             SetPos(100);
+             Read(dst, 1);
+         },
+         -1},
+        {+[] {
+             SetPos(100);
+             Read(dst, 0);
+         },
+         0},
         {+[] { SetPos(101); }, -1},
         {+[] { SetPos(0xFFFFFFFF); }, -1},
-        {+[] { SetPos(0); Read(dst, 100); }, 0},
-        {+[] { SetPos(1); Read(dst, 100); }, -1},
-        {+[] { SetPos(50); Read(dst, 0xFFFFFFFF); }, -1},
-        {+[] { SetPos(97); ReadW32(); }, -1},
-        {+[] { SetPos(96); ReadW32(); }, 0},
+        {+[] {
+             SetPos(0);
+             Read(dst, 100);
+         },
+         0},
+        {+[] {
+             SetPos(1);
+             Read(dst, 100);
+         },
+         -1},
+        {+[] {
+             SetPos(50);
+             Read(dst, 0xFFFFFFFF);
+         },
+         -1},
+        {+[] {
+             SetPos(97);
+             ReadW32();
+         },
+         -1},
+        {+[] {
+             SetPos(96);
+             ReadW32();
+         },
+         0},
     };
     for (const Step& s : steps) {
         mcx.err = 0;
@@ -126,7 +154,11 @@ TEST_F(Reader, BoundsOfPositionAndRead) {
             EXPECT_EQ(dst[0], 0xAA) << "nothing is copied by a failing read";
         }
     }
-    EXPECT_EQ(ReaderGuard(+[] { SetPos(0); Read(dst, 100); }), 0);
+    EXPECT_EQ(ReaderGuard(+[] {
+                  SetPos(0);
+                  Read(dst, 100);
+              }),
+              0);
     EXPECT_EQ(pBuf - xfi.view, 100);
     EXPECT_EQ(dst[99], 100);
 }
@@ -136,7 +168,11 @@ TEST_F(Reader, WordsAndByteOrder) {
     static uint32_t w;
     for (uint8_t big : {0, 1}) {
         BigEnd = big;
-        EXPECT_EQ(ReaderGuard(+[] { SetPos(0); w = ReadW32(); }), 0);
+        EXPECT_EQ(ReaderGuard(+[] {
+                      SetPos(0);
+                      w = ReadW32();
+                  }),
+                  0);
         EXPECT_EQ(w, 0x04030201u);
     }
     BigEnd = 1;
@@ -216,27 +252,31 @@ TEST_F(Reader, HeaderAndSectionTable) {
          kErrRefused},
         {"EI_DATA 0", with(v, [](Bytes& b) { b[vt::kEiData] = 0; }), 0, 0},
         {"EI_DATA 3", with(v, [](Bytes& b) { b[vt::kEiData] = 3; }), 0, 0},
-        {"big-endian flag on a little-endian file",
-         with(v, [](Bytes& b) { b[vt::kEiData] = 2; }), 0, kErrRefused},
-        {"no identification bytes", with(v, [](Bytes& b) { std::fill_n(b.begin(), 4, 0); }), 0,
-         0},
+        {"big-endian flag on a little-endian file", with(v, [](Bytes& b) { b[vt::kEiData] = 2; }),
+         0, kErrRefused},
+        {"no identification bytes", with(v, [](Bytes& b) { std::fill_n(b.begin(), 4, 0); }), 0, 0},
         {"51 bytes", Bytes(v.begin(), v.begin() + 51), -1, kErrRefused},
-        {"e_shnum 0, e_shoff 0", with(v, [](Bytes& b) {
-             vt::Put16(b, vt::kShnum, 0);
-             vt::Put32(b, vt::kShoff, 0);
-         }), 0, kErrRefused},
-        {"e_shnum 0, e_shoff past the end", with(v, [](Bytes& b) {
-             vt::Put16(b, vt::kShnum, 0);
-             vt::Put32(b, vt::kShoff, 0x100000);
-         }), -1, kErrRefused},
+        {"e_shnum 0, e_shoff 0",
+         with(v,
+              [](Bytes& b) {
+                  vt::Put16(b, vt::kShnum, 0);
+                  vt::Put32(b, vt::kShoff, 0);
+              }),
+         0, kErrRefused},
+        {"e_shnum 0, e_shoff past the end",
+         with(v,
+              [](Bytes& b) {
+                  vt::Put16(b, vt::kShnum, 0);
+                  vt::Put32(b, vt::kShoff, 0x100000);
+              }),
+         -1, kErrRefused},
         {"table past the end", with(v, [](Bytes& b) { vt::Put16(b, vt::kShnum, 3); }), -1,
          kErrRefused},
         {"e_shstrndx == e_shnum", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 2); }), 0,
          kErrRefused},
-        {"e_shstrndx 0", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 0); }), 0,
+        {"e_shstrndx 0", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 0); }), 0, kErrRefused},
+        {"not a string table", with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 4, 2); }), 0,
          kErrRefused},
-        {"not a string table",
-         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 4, 2); }), 0, kErrRefused},
         {"name position past the end",
          with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40, 0x7FFFFFF0); }), 0, kErrRefused},
         {"name position wraps",
@@ -340,9 +380,10 @@ TEST(PassWidths, EightAndSixteenBitUnits) {
     std::snprintf(s8, sizeof s8,
                   "Updated Signature over Range[8] (0x00000000 - 0x00000018): @0x0000001C = 0x%08X",
                   (0u - sum8) & 0xFF);
-    std::snprintf(s16, sizeof s16,
-                  "Updated Signature over Range[16] (0x00000000 - 0x00000018): @0x0000001C = 0x%04X",
-                  (0u - sum16) & 0xFFFF);
+    std::snprintf(
+        s16, sizeof s16,
+        "Updated Signature over Range[16] (0x00000000 - 0x00000018): @0x0000001C = 0x%04X",
+        (0u - sum16) & 0xFFFF);
     const WidthCase cases[] = {{0x41, s8, 1}, {0x42, s16, 2}};
     for (const WidthCase& c : cases) {
         SCOPED_TRACE(c.width);
@@ -365,7 +406,8 @@ TEST(PassWidths, EightAndSixteenBitUnits) {
         }
         uint32_t sum = 0;
         for (size_t i = 0; i <= 0x18; i += c.width) {
-            sum += c.width == 1 ? after[at - 0x1C + i] : after[at - 0x1C + i] | after[at - 0x1C + i + 1] << 8;
+            sum += c.width == 1 ? after[at - 0x1C + i]
+                                : after[at - 0x1C + i] | after[at - 0x1C + i + 1] << 8;
         }
         sum += c.width == 1 ? after[at] : after[at] | after[at + 1] << 8;
         EXPECT_EQ(sum & (c.width == 1 ? 0xFFu : 0xFFFFu), 0u);

@@ -14,6 +14,9 @@ using PlatStat = struct _stat64i32;
 using PlatStat = struct stat;
 #endif
 
+// Prepares the process; called once at the start.
+void PlatInit();
+
 // Full path of the running executable; argv0 serves only when the system cannot tell.
 const char* PlatProgramPath(const char* argv0);
 
@@ -37,9 +40,9 @@ void PlatCloseFile(PlatHandle file);
 int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uint8_t* bytes,
                    uint32_t len);
 
-// 1 unless the name designates something other than a regular file (a device, a folder):
-// only a regular file can be a stale image to delete.
-int PlatRemovable(const char* name);
+// 1 when image names an existing regular file that is not the input file (input may be null):
+// only such a file is a stale image to delete, never a device, a folder or the firmware.
+int PlatStaleImage(const char* image, const char* input);
 
 // 1 when both names designate the same existing file (links and case-insensitive names
 // included), else 0.

@@ -5,6 +5,9 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,6 +17,17 @@
 
 namespace {
 char progPath[PATH_MAX + 1];
+// Pool blocks from this size on are mapped fresh: already zero, and only the pages that are
+// used are ever touched.
+constexpr int kMapFrom = 16 * 1024;
+// Segments from this size on are copied to the image by the kernel.
+constexpr uint32_t kKernelCopyFrom = 64 * 1024;
+} // namespace
+
+void PlatInit() {
+#ifdef M_MMAP_THRESHOLD
+    mallopt(M_MMAP_THRESHOLD, kMapFrom);
+#endif
 }
 
 const char* PlatProgramPath(const char* argv0) {
@@ -75,7 +89,7 @@ int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uin
     // The kernel copies the bytes from file to file, patched signature included (the mapping
     // shares the file's pages), without faulting them into this process. Where it cannot,
     // the rest goes through the stream.
-    if (len > 0 && std::fflush(image) == 0) {
+    if (len >= kKernelCopyFrom && std::fflush(image) == 0) {
         off_t from = offset;
         while (len > 0) {
             const ssize_t n =
@@ -93,9 +107,12 @@ int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uin
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
-int PlatRemovable(const char* name) {
-    struct stat st {};
-    return stat(name, &st) != 0 || S_ISREG(st.st_mode) ? 1 : 0;
+int PlatStaleImage(const char* image, const char* input) {
+    struct stat si {};
+    if (stat(image, &si) != 0 || !S_ISREG(si.st_mode)) return 0;
+    struct stat sn {};
+    if (input == nullptr || stat(input, &sn) != 0) return 1;
+    return si.st_dev == sn.st_dev && si.st_ino == sn.st_ino ? 0 : 1;
 }
 
 int PlatSameFile(const char* a, const char* b) {

@@ -24,6 +24,8 @@ HANDLE OpenForQuery(const char* name) {
 
 } // namespace
 
+void PlatInit() {}
+
 const char* PlatProgramPath(const char* argv0) {
     if (_pgmptr != nullptr && _pgmptr[0] != '\0') return _pgmptr;
     const DWORD n = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
@@ -76,10 +78,11 @@ int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/, c
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
-int PlatRemovable(const char* name) {
-    const DWORD attr = GetFileAttributesA(name);
-    if (attr == INVALID_FILE_ATTRIBUTES) return 1;
-    return (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 ? 1 : 0;
+int PlatStaleImage(const char* image, const char* input) {
+    const DWORD attr = GetFileAttributesA(image);
+    if (attr == INVALID_FILE_ATTRIBUTES) return 0;
+    if ((attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return 0;
+    return input != nullptr && PlatSameFile(image, input) ? 0 : 1;
 }
 
 int PlatSameFile(const char* a, const char* b) {

@@ -82,11 +82,8 @@ void SigPrn() {
 
 void RemoveBin() {
     if (bom.binName == nullptr || bom.binName[0] == '\0') return;
-    // Never the user's firmware, whatever name designates it.
-    if (bom.inName != nullptr && PlatSameFile(bom.binName, bom.inName)) return;
-    // Nor a device or a folder that the image name happens to designate.
-    if (!PlatRemovable(bom.binName)) return;
-    std::remove(bom.binName);
+    // Never the user's firmware, whatever name designates it, nor a device or a folder.
+    if (PlatStaleImage(bom.binName, bom.inName)) std::remove(bom.binName);
 }
 
 void KeepNames() {
@@ -121,6 +118,7 @@ void SetExitHook(ExitHook hook) {
 }
 
 int VortleMain(int argc, char** argv) {
+    PlatInit();
     SigPrn();
     ArgPrepare(argc, argv);
     Options();

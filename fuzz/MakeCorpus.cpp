@@ -10,7 +10,6 @@ namespace {
 
 using vt::Bytes;
 using vt::Elf;
-using vt::Segment;
 
 int count = 0;
 
@@ -21,10 +20,6 @@ void Seed(const std::filesystem::path& dir, const std::string& name, const Bytes
     b.insert(b.end(), elf.begin(), elf.end());
     vt::WriteFile(dir / name, b);
     ++count;
-}
-
-Segment Code(uint32_t paddr, Bytes data) {
-    return Segment{.paddr = paddr, .vaddr = paddr, .flags = 5, .data = std::move(data)};
 }
 
 } // namespace
@@ -41,12 +36,13 @@ int main(int argc, char** argv) {
     Seed(out, "blinky-app2000", vt::ReadFile(ex / "blinky-app2000.elf"), 3, 0x2000);
     Seed(out, "blinky-be", vt::ReadFile(ex / "blinky-be.elf"), 5);
 
-    const Bytes one = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes one = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
     Seed(out, "one-segment", one, 1);
-    Seed(out, "one-segment-ba", Elf{.segs = {Code(0x2000, vt::Vectors(16))}}.Build(), 3, 0x2000);
-    Seed(out, "big-endian", Elf{.big = true, .segs = {Code(0, vt::Vectors(16))}}.Build(), 1);
+    Seed(out, "one-segment-ba", Elf{.segs = {vt::Code(0x2000, vt::Vectors(16))}}.Build(), 3,
+         0x2000);
+    Seed(out, "big-endian", Elf{.big = true, .segs = {vt::Code(0, vt::Vectors(16))}}.Build(), 1);
     Seed(out, "two-segments",
-         Elf{.segs = {Code(0, vt::Vectors(40)),
+         Elf{.segs = {vt::Code(0, vt::Vectors(40)),
                       {.paddr = 0xA0,
                        .vaddr = 0x10000000,
                        .flags = 6,
@@ -54,20 +50,12 @@ int main(int argc, char** argv) {
                        .memExtra = 64}}}
              .Build());
     Seed(out, "two-holding",
-         Elf{.segs = {Code(0, vt::Vectors(16, 1)), Code(0, vt::Vectors(16, 2))}}.Build());
-    Seed(out, "zero-filled",
-         Elf{.segs = {Code(0, vt::Vectors(16)),
-                      {.paddr = 0x10000000,
-                       .vaddr = 0x10000000,
-                       .flags = 6,
-                       .data = {},
-                       .memExtra = 64,
-                       .offset = 0,
-                       .filesz = 40}}}
-             .Build());
-    Seed(out, "no-phdrs", Elf{.segs = {Code(0, vt::Vectors(16))}, .phoffZero = true}.Build());
-    Seed(out, "no-shstrtab", Elf{.segs = {Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build());
-    Seed(out, "late-segment", Elf{.segs = {Code(0x10, vt::Vectors(16))}}.Build());
+         Elf{.segs = {vt::Code(0, vt::Vectors(16, 1)), vt::Code(0, vt::Vectors(16, 2))}}.Build());
+    Seed(out, "zero-filled", Elf{.segs = {vt::Code(0, vt::Vectors(16)), vt::ZeroFilled()}}.Build());
+    Seed(out, "no-phdrs", Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .phoffZero = true}.Build());
+    Seed(out, "no-shstrtab",
+         Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build());
+    Seed(out, "late-segment", Elf{.segs = {vt::Code(0x10, vt::Vectors(16))}}.Build());
 
     const auto edit = [&](const std::string& name, auto fn) {
         Bytes b = one;

@@ -15,7 +15,6 @@ namespace {
 
 using vt::Bytes;
 using vt::Elf;
-using vt::Segment;
 
 const std::string kDone = "*** Processing completed, no Errors.\n";
 
@@ -89,14 +88,10 @@ void RunCase(const Case& c) {
     }
 }
 
-Segment Code(uint32_t paddr, Bytes data) {
-    return Segment{.paddr = paddr, .vaddr = paddr, .flags = 5, .data = std::move(data)};
-}
-
 TEST(EndToEnd, SignaturePass) {
     std::vector<Case> cases;
     {
-        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
         const uint32_t sig = vt::SigOf(in, DataAt(in, 0));
         cases.push_back(
@@ -123,7 +118,7 @@ TEST(EndToEnd, SignaturePass) {
     {
         // Two segments: the image is the first's file bytes followed by the second's.
         Bytes data(20, 0xD1);
-        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(40)),
+        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(40)),
                                       {.paddr = 0xA0,
                                        .vaddr = 0x10000000,
                                        .flags = 6,
@@ -140,7 +135,7 @@ TEST(EndToEnd, SignaturePass) {
                          Cat(Slice(out, DataAt(in, 0), 160), data)});
     }
     {
-        const Bytes in = Elf{.segs = {Code(0x2000, vt::Vectors(16, 0x1234))}}.Build();
+        const Bytes in = Elf{.segs = {vt::Code(0x2000, vt::Vectors(16, 0x1234))}}.Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
         cases.push_back({"application at 0x2000",
                          in,
@@ -156,7 +151,7 @@ TEST(EndToEnd, SignaturePass) {
         cases.push_back({"nothing loadable", rw, {"BA(0x2000)"}, 3, Invalid("app.elf"), rw, {}});
     }
     for (uint32_t size : {28u, 29u, 31u}) {
-        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(8))}}.Build();
+        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build();
         Bytes cut = in;
         vt::Put32(cut, 52 + 16, size);
         vt::Put32(cut, 52 + 20, size);
@@ -164,7 +159,7 @@ TEST(EndToEnd, SignaturePass) {
             {"segment of " + std::to_string(size) + " bytes", cut, {}, 3, NotFound(0), cut, {}});
     }
     {
-        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(8))}}.Build();
+        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build();
         cases.push_back({"segment of 32 bytes",
                          in,
                          {},
@@ -172,20 +167,12 @@ TEST(EndToEnd, SignaturePass) {
                          Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
                          WithSig(in, DataAt(in, 0)),
                          {}});
-        const Bytes late = Elf{.segs = {Code(0x10, vt::Vectors(16))}}.Build();
+        const Bytes late = Elf{.segs = {vt::Code(0x10, vt::Vectors(16))}}.Build();
         cases.push_back({"segment starting inside the range", late, {}, 3, NotFound(0), late, {}});
     }
     {
         // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
-        const Bytes in = Elf{.segs = {Code(0, vt::Vectors(16)),
-                                      {.paddr = 0x10000000,
-                                       .vaddr = 0x10000000,
-                                       .flags = 6,
-                                       .data = {},
-                                       .memExtra = 64,
-                                       .offset = 0,
-                                       .filesz = 40}}}
-                             .Build();
+        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(16)), vt::ZeroFilled()}}.Build();
         const Bytes out = WithSig(in, DataAt(in, 0));
         cases.push_back({"zero-filled segment at offset 0",
                          in,
@@ -201,16 +188,16 @@ TEST(EndToEnd, SignaturePass) {
                          {.type = 4, .paddr = 0x100, .flags = 4, .data = {1, 2, 3, 4}}}}
                 .Build();
         cases.push_back({"no segment counts as loadable", in, {}, 3, Invalid("app.elf"), in, {}});
-        const Bytes none = Elf{.segs = {Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
+        const Bytes none = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
         cases.push_back({"no program headers", none, {"BINARY"}, 0, "*** \n" + kDone, none, {}});
-        Bytes zero = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+        Bytes zero = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
         vt::Put16(zero, vt::kPhnum, 0);
         cases.push_back({"e_phnum 0", zero, {}, 3, Invalid("app.elf"), zero, {}});
     }
     {
         // Two segments hold the range: both are patched, the line tells of the last.
         const Bytes in =
-            Elf{.segs = {Code(0, vt::Vectors(16, 1)), Code(0, vt::Vectors(16, 2))}}.Build();
+            Elf{.segs = {vt::Code(0, vt::Vectors(16, 1)), vt::Code(0, vt::Vectors(16, 2))}}.Build();
         const Bytes out = WithSig(WithSig(in, DataAt(in, 0)), DataAt(in, 1));
         cases.push_back({"every holding segment is patched",
                          in,
@@ -229,7 +216,7 @@ TEST(EndToEnd, SignaturePass) {
                          {}});
     }
     {
-        const Bytes in = Elf{.big = true, .segs = {Code(0, vt::Vectors(16))}}.Build();
+        const Bytes in = Elf{.big = true, .segs = {vt::Code(0, vt::Vectors(16))}}.Build();
         cases.push_back({"big-endian file, little-endian units",
                          in,
                          {},
@@ -238,14 +225,14 @@ TEST(EndToEnd, SignaturePass) {
                          WithSig(in, DataAt(in, 0, true)),
                          {}});
         for (uint16_t type : {1, 3}) {
-            Bytes t = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+            Bytes t = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
             vt::Put16(t, vt::kType, type);
             cases.push_back(
                 {"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
         }
-        Bytes m = Elf{.machine = 62, .segs = {Code(0, vt::Vectors(16))}}.Build();
+        Bytes m = Elf{.machine = 62, .segs = {vt::Code(0, vt::Vectors(16))}}.Build();
         cases.push_back({"other machine", m, {}, 3, Invalid("app.elf"), m, {}});
-        Bytes s = Elf{.segs = {Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build();
+        Bytes s = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build();
         cases.push_back({"no .shstrtab", s, {}, 3, Invalid("app.elf"), s, {}});
     }
     for (const Case& c : cases) RunCase(c);
@@ -255,7 +242,7 @@ TEST(EndToEnd, SignaturePass) {
 TEST(EndToEnd, ReaderAbort) {
     std::vector<Case> cases;
     const Bytes in =
-        Elf{.segs = {Code(0, vt::Vectors(16)),
+        Elf{.segs = {vt::Code(0, vt::Vectors(16)),
                      {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6, .data = Bytes(8, 7)}}}
             .Build();
     cases.push_back({"51 bytes", Slice(in, 0, 51), {}, 2, "", Slice(in, 0, 51), {}});
@@ -310,7 +297,7 @@ TEST(EndToEnd, ReaderAbort) {
 
 TEST(EndToEnd, InputsThatCannotBeOpened) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
     vt::WriteFile(dir / "empty.elf", {});
     vt::WriteFile(dir / "ro.elf", elf);
     vt::fs::permissions(dir / "ro.elf", vt::fs::perms::owner_read);
@@ -330,7 +317,7 @@ TEST(EndToEnd, InputsThatCannotBeOpened) {
 // The image file is never the input file, whatever name designates it.
 TEST(EndToEnd, ImageIsNeverTheInput) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
     const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
     const std::string ok = Status(true, 0, vt::SigOf(elf, DataAt(elf, 0))) + kDone;
     const auto cannotCreate = [](const std::string& n) {
@@ -374,7 +361,7 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
 
 TEST(EndToEnd, ImageFileFailures) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
     vt::WriteFile(dir / "app.elf", elf);
     const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BIN(nodir/app.bin)"});
     EXPECT_EQ(r.code, 3);
@@ -393,7 +380,7 @@ TEST(EndToEnd, ImageDeviceFull) {
     vt::fs::create_symlink("/dev/full", dir / "full.bin");
     for (size_t words : {16u, 0x10000u}) {
         SCOPED_TRACE(words);
-        vt::WriteFile(dir / "app.elf", Elf{.segs = {Code(0, vt::Vectors(words))}}.Build());
+        vt::WriteFile(dir / "app.elf", Elf{.segs = {vt::Code(0, vt::Vectors(words))}}.Build());
         const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BIN(full.bin)"});
         EXPECT_EQ(r.code, 3);
         EXPECT_EQ(r.out, vt::kBanner + vt::Report("writing file", "I/O error on file 'full.bin'"));
@@ -404,7 +391,7 @@ TEST(EndToEnd, ImageDeviceFull) {
 
 TEST(EndToEnd, StaleImageIsDeletedWithoutBinary) {
     vt::TempDir dir;
-    vt::WriteFile(dir / "app.elf", Elf{.segs = {Code(0, vt::Vectors(16))}}.Build());
+    vt::WriteFile(dir / "app.elf", Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build());
     vt::WriteFile(dir / "app.BIN", {1, 2, 3});
     const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf"});
     EXPECT_EQ(r.code, 0);
@@ -414,7 +401,7 @@ TEST(EndToEnd, StaleImageIsDeletedWithoutBinary) {
 #ifndef _WIN32
 TEST(EndToEnd, SignedFileIsNotWritten) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
     vt::WriteFile(dir / "app.elf", WithSig(elf, DataAt(elf, 0)));
     struct stat before {};
     ASSERT_EQ(stat((dir / "app.elf").c_str(), &before), 0);
@@ -503,7 +490,7 @@ namespace {
 // Files of 2 GiB or more lie outside the reader's 32-bit model: they are not opened.
 TEST(EndToEnd, FilesOfTwoGiBAreRefused) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
     vt::WriteFile(dir / "big.elf", elf);
     std::error_code ec;
     vt::fs::resize_file(dir / "big.elf", 0x80000000ull, ec); // sparse: no disk space taken
@@ -522,7 +509,7 @@ namespace {
 // and no image is left, stale or partial.
 TEST(EndToEnd, FailingRunsLeaveNoDamage) {
     const Bytes elf =
-        Elf{.segs = {Code(0, vt::Vectors(16)),
+        Elf{.segs = {vt::Code(0, vt::Vectors(16)),
                      {.paddr = 0x40, .vaddr = 0x10000000, .flags = 6, .data = Bytes(8, 7)}}}
             .Build();
     const Bytes signedElf = WithSig(elf, DataAt(elf, 0));

@@ -49,6 +49,20 @@ uint32_t SigOf(const Bytes& b, size_t at) {
     return 0u - sum;
 }
 
+Segment Code(uint32_t paddr, Bytes data) {
+    return Segment{.paddr = paddr, .vaddr = paddr, .flags = 5, .data = std::move(data)};
+}
+
+Segment ZeroFilled() {
+    return Segment{.paddr = 0x10000000,
+                   .vaddr = 0x10000000,
+                   .flags = 6,
+                   .data = {},
+                   .memExtra = 64,
+                   .offset = 0,
+                   .filesz = 40};
+}
+
 Bytes Elf::Build() const {
     const uint32_t n = static_cast<uint32_t>(segs.size());
     uint32_t off = 52 + 32 * n;

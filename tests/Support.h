@@ -27,6 +27,12 @@ struct Segment {
     int64_t filesz = -1;   // -1: the data's size
 };
 
+// A readable, executable segment of the given bytes at paddr (and vaddr).
+Segment Code(uint32_t paddr, Bytes data);
+// A read-write segment at file offset 0 whose memory exceeds its 40 file bytes: the tool
+// treats it as purely zero-filled.
+Segment ZeroFilled();
+
 struct Elf {
     bool big = false;
     uint16_t type = 2;

@@ -40,6 +40,11 @@ void PlatCloseFile(PlatHandle file);
 int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uint8_t* bytes,
                    uint32_t len);
 
+// Advances the image stream by len bytes, leaving a hole that reads as zeros once the next
+// bytes are written. Returns 1, or 0 where the platform or the stream cannot: the caller then
+// writes the zeros.
+int PlatImageHole(std::FILE* image, uint64_t len);
+
 // 1 when image names an existing regular file that is not the input file (input may be null):
 // only such a file is a stale image to delete, never a device, a folder or the firmware.
 int PlatStaleImage(const char* image, const char* input);

@@ -107,6 +107,16 @@ int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uin
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
+int PlatImageHole(std::FILE* image, uint64_t len) {
+    // Moving the descriptor past the end leaves a hole that the next bytes close: no time and
+    // no disk for the gap. The stream is flushed first; it only ever appends at the
+    // descriptor's position. What cannot seek (a pipe) is refused.
+    return std::fflush(image) == 0 && len <= static_cast<uint64_t>(INT64_MAX) &&
+                   lseek(fileno(image), static_cast<off_t>(len), SEEK_CUR) >= 0
+               ? 1
+               : 0;
+}
+
 int PlatStaleImage(const char* image, const char* input) {
     struct stat si {};
     if (stat(image, &si) != 0 || !S_ISREG(si.st_mode)) return 0;

@@ -78,6 +78,10 @@ int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/, c
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
+int PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
+    return 0; // the gap is written as zeros
+}
+
 int PlatStaleImage(const char* image, const char* input) {
     const DWORD attr = GetFileAttributesA(image);
     if (attr == INVALID_FILE_ATTRIBUTES) return 0;

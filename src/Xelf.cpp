@@ -163,27 +163,94 @@ void StoreUnit(uint8_t* p, uint32_t w, uint32_t v) {
     for (uint32_t i = 0; i < w; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// True when the segment holds the whole range and the whole signature unit in its file bytes.
+constexpr uint32_t kAllocBit = 2;     // SHF_ALLOC
+constexpr uint32_t kNoBits = 8;       // SHT_NOBITS
+constexpr uint32_t kMinTable = 32;    // the smallest section that can start a vector table
+constexpr uint32_t kArmLast = 0x1C;   // ARM-state table: offset of the last word summed
+constexpr uint32_t kArmSig = 0x14;    // and of its reserved signature word
+
+// True when [off, off + len) shares a byte with [at, at + size).
+bool Overlaps(uint64_t off, uint64_t len, uint64_t at, uint64_t size) {
+    return len != 0 && size != 0 && off < at + size && at < off + len;
+}
+
+// True when any of the file bytes [off, off + len) belongs to the ELF header, the program
+// header table or the section header table: those bytes are never firmware.
+bool InHeaders(uint64_t off, uint64_t len) {
+    const Ehdr& h = mcx.hdr;
+    const uint64_t ehsize = h.e_ehsize > sizeof(Ehdr) ? h.e_ehsize : sizeof(Ehdr);
+    return Overlaps(off, len, 0, ehsize) ||
+           Overlaps(off, len, h.e_phoff, static_cast<uint64_t>(h.e_phnum) * kPhEntry) ||
+           Overlaps(off, len, h.e_shoff, static_cast<uint64_t>(h.e_shnum) * kShEntry);
+}
+
+// True when an allocated section with file bytes, large enough for a vector table, begins at
+// file offset off.
+bool SectionStartsAt(uint64_t off) {
+    for (uint32_t i = 0; i < mcx.hdr.e_shnum; ++i) {
+        const uint8_t* entry = mcx.shdr + i * kShEntry;
+        if ((Load32(entry + 8) & kAllocBit) != 0 && Load32(entry + 4) != kNoBits &&
+            Load32(entry + 20) >= kMinTable && Load32(entry + 16) == off) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when the segment holds the whole range and the whole signature unit in its file bytes:
+// either the segment starts at the range, or the range starts an allocated section inside it.
+// Bytes that the ELF headers occupy never hold it.
 bool Holds(const Phdr& ph, uint32_t limit, uint32_t w) {
-    if (!(signa.start <= ph.p_paddr && ph.p_paddr < signa.end && ph.p_filesz > limit)) {
+    const uint64_t segEnd = static_cast<uint64_t>(ph.p_paddr) + ph.p_filesz;
+    if (ph.p_filesz == 0 || static_cast<uint64_t>(signa.end) + w > segEnd ||
+        static_cast<uint64_t>(signa.position) + w > segEnd) {
         return false;
     }
-    const uint64_t segEnd = static_cast<uint64_t>(ph.p_paddr) + ph.p_filesz;
-    return ph.p_paddr <= signa.start && static_cast<uint64_t>(signa.end) + w <= segEnd &&
-           static_cast<uint64_t>(signa.position) + w <= segEnd;
+    const uint64_t rangeAt = static_cast<uint64_t>(ph.p_offset) + (signa.start - ph.p_paddr);
+    if (ph.p_paddr == signa.start) {
+        if (!(signa.start < signa.end && ph.p_filesz > limit)) return false;
+    } else if (ph.p_paddr > signa.start || !SectionStartsAt(rangeAt)) {
+        return false;
+    }
+    const uint32_t lo = signa.position < signa.start ? signa.position : signa.start;
+    const uint32_t hi = signa.position > signa.end ? signa.position : signa.end;
+    return lo >= ph.p_paddr &&
+           !InHeaders(static_cast<uint64_t>(ph.p_offset) + (lo - ph.p_paddr),
+                      static_cast<uint64_t>(hi) + w - lo);
+}
+
+// Where one segment's signature goes: the first and last unit summed and the signature unit.
+struct Layout {
+    uint32_t start;
+    uint32_t end;
+    uint32_t position;
+};
+
+// An ARM-state exception table (a branch or a PC load as its first word) keeps its checksum
+// in the reserved word 0x14 and sums all eight words; any other table takes the configured
+// range.
+Layout LayoutOf(const uint8_t* first, uint32_t w) {
+    if (w == 4) {
+        const uint32_t word = MakeW32(Load32(first));
+        if ((word & 0xFF000000u) == 0xEA000000u || (word & 0xFFFFF000u) == 0xE59FF000u) {
+            return {signa.start, signa.start + kArmLast, signa.start + kArmSig};
+        }
+    }
+    return {signa.start, signa.end, signa.position};
 }
 
 // Sums the range in the segment and stores the signature when it differs.
 void Patch(const Phdr& ph, uint32_t w) {
     uint8_t* seg = Span(ph.p_offset, ph.p_filesz);
+    const Layout r = LayoutOf(seg + (signa.start - ph.p_paddr), w);
     const uint32_t mask = w == 4 ? 0xFFFFFFFFu : (1u << (8 * w)) - 1;
     uint32_t sum = 0;
-    for (uint64_t a = signa.start; a <= signa.end; a += w) {
-        if (a == signa.position) continue;
+    for (uint64_t a = r.start; a <= r.end; a += w) {
+        if (a == r.position) continue;
         sum += LoadUnit(seg + (a - ph.p_paddr), w);
     }
     const uint32_t sig = (0u - sum) & mask;
-    uint8_t* at = seg + (signa.position - ph.p_paddr);
+    uint8_t* at = seg + (r.position - ph.p_paddr);
     int n = 0;
     szStat[0] = '\0';
     if (LoadUnit(at, w) != sig) {
@@ -191,8 +258,8 @@ void Patch(const Phdr& ph, uint32_t w) {
         n = std::snprintf(szStat, sizeof szStat, "%s", kStatUpdated);
     }
     const char* fmt = w == 1 ? kStat8 : w == 2 ? kStat16 : kStat32;
-    std::snprintf(szStat + n, sizeof szStat - static_cast<size_t>(n), fmt, signa.start, signa.end,
-                  signa.position, sig);
+    std::snprintf(szStat + n, sizeof szStat - static_cast<size_t>(n), fmt, r.start, r.end,
+                  r.position, sig);
 }
 
 // Closes the image stream if one is open; nonzero when its last bytes could not be written.
@@ -204,9 +271,32 @@ int CloseBin() {
     return bad;
 }
 
-// Appends the segment's file bytes to the image, opening the image first.
+// The image's load address reached so far, once a segment has been written.
+uint64_t binAddr;
+bool binStarted;
+
+// Appends len zero bytes to the image; nonzero when the stream reports an error.
+int WriteFill(uint64_t len) {
+    if (PlatImageHole(bom.binFp, len) != 0) return 0;
+    static constexpr uint8_t kZeros[4096] = {};
+    while (len > 0 && std::ferror(bom.binFp) == 0) {
+        const size_t n = len < sizeof kZeros ? static_cast<size_t>(len) : sizeof kZeros;
+        std::fwrite(kZeros, 1, n, bom.binFp);
+        len -= n;
+    }
+    return std::ferror(bom.binFp);
+}
+
+[[noreturn]] void ImageIoError() {
+    LoadClear(&xfi);
+    CloseBin();
+    Fatal(NFACT::IoError, bom.binName);
+}
+
+// Appends the segment's file bytes to the image at their load-address distance from the
+// bytes before them, opening the image first. A segment without file bytes is never read.
 void WriteBin(const Phdr& ph) {
-    const uint8_t* bytes = Span(ph.p_offset, ph.p_filesz);
+    const uint8_t* bytes = ph.p_filesz != 0 ? Span(ph.p_offset, ph.p_filesz) : nullptr;
     if (bom.binFp == nullptr) {
         bom.binFp = std::fopen(bom.binName, "wb");
         if (bom.binFp == nullptr) {
@@ -214,11 +304,18 @@ void WriteBin(const Phdr& ph) {
             Fatal(NFACT::CreateFile, bom.binName);
         }
     }
-    if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset, bytes, ph.p_filesz) != 0) {
-        LoadClear(&xfi);
-        CloseBin();
-        Fatal(NFACT::IoError, bom.binName);
+    if (bytes == nullptr) return;
+    if (!binStarted) {
+        binStarted = true;
+        binAddr = ph.p_paddr;
+    } else if (ph.p_paddr > binAddr) {
+        if (WriteFill(ph.p_paddr - binAddr) != 0) ImageIoError();
+        binAddr = ph.p_paddr;
     }
+    if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset, bytes, ph.p_filesz) != 0) {
+        ImageIoError();
+    }
+    binAddr += ph.p_filesz;
 }
 
 Phdr LoadPh(uint32_t i) {
@@ -259,6 +356,8 @@ uint32_t ReadProgHeader() {
     const uint32_t w = UnitWidth();
     const uint32_t limit = signa.end + (signa.mode & 0x0F) - signa.start;
     uint32_t count = 0;
+    binStarted = false;
+    binAddr = 0;
     for (uint32_t i = 0; i < n; ++i) {
         const Phdr ph = LoadPh(i);
         if (ph.p_type != kLoad) continue;

@@ -163,11 +163,11 @@ void StoreUnit(uint8_t* p, uint32_t w, uint32_t v) {
     for (uint32_t i = 0; i < w; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-constexpr uint32_t kAllocBit = 2;     // SHF_ALLOC
-constexpr uint32_t kNoBits = 8;       // SHT_NOBITS
-constexpr uint32_t kMinTable = 32;    // the smallest section that can start a vector table
-constexpr uint32_t kArmLast = 0x1C;   // ARM-state table: offset of the last word summed
-constexpr uint32_t kArmSig = 0x14;    // and of its reserved signature word
+constexpr uint32_t kAllocBit = 2;   // SHF_ALLOC
+constexpr uint32_t kNoBits = 8;     // SHT_NOBITS
+constexpr uint32_t kMinTable = 32;  // the smallest section that can start a vector table
+constexpr uint32_t kArmLast = 0x1C; // ARM-state table: offset of the last word summed
+constexpr uint32_t kArmSig = 0x14;  // and of its reserved signature word
 
 // True when [off, off + len) shares a byte with [at, at + size).
 bool Overlaps(uint64_t off, uint64_t len, uint64_t at, uint64_t size) {
@@ -214,9 +214,8 @@ bool Holds(const Phdr& ph, uint32_t limit, uint32_t w) {
     }
     const uint32_t lo = signa.position < signa.start ? signa.position : signa.start;
     const uint32_t hi = signa.position > signa.end ? signa.position : signa.end;
-    return lo >= ph.p_paddr &&
-           !InHeaders(static_cast<uint64_t>(ph.p_offset) + (lo - ph.p_paddr),
-                      static_cast<uint64_t>(hi) + w - lo);
+    return lo >= ph.p_paddr && !InHeaders(static_cast<uint64_t>(ph.p_offset) + (lo - ph.p_paddr),
+                                          static_cast<uint64_t>(hi) + w - lo);
 }
 
 // Where one segment's signature goes: the first and last unit summed and the signature unit.

@@ -238,6 +238,120 @@ TEST(EndToEnd, SignaturePass) {
     for (const Case& c : cases) RunCase(c);
 }
 
+// The status line of an ARM-state table: all eight words summed, the signature at 0x14.
+std::string ArmStatus(bool updated, uint32_t start, uint32_t sig) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "*** %sSignature over Range[32] (0x%08X - 0x%08X): @0x%08X = 0x%08X\n",
+                  updated ? "Updated " : "", start, start + 0x1C, start + 0x14, sig);
+    return line;
+}
+
+uint32_t ArmSig(const Bytes& b, size_t at) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < 8; ++i) sum += i == 5 ? 0 : vt::Get32(b, at + i * 4);
+    return 0u - sum;
+}
+
+// Layouts that real linkers write: headers inside a segment, vector tables that start a
+// section inside a segment, segments without file bytes, gaps between load addresses and
+// ARM-state exception tables.
+TEST(EndToEnd, LinkerLayouts) {
+    std::vector<Case> cases;
+    const Bytes vec = vt::Vectors(16);
+    {
+        // The range falls on the ELF header, the program header table or the section header
+        // table: never firmware.
+        const Bytes plain = Elf{.segs = {vt::Code(0, vec)}}.Build();
+        const uint32_t shoff = vt::Get32(plain, vt::kShoff);
+        for (uint32_t off : {0u, 52u, 80u, shoff - 24, shoff + 40}) {
+            Elf e{.segs = {vt::Code(0, vec)}};
+            e.segs[0].offset = off;
+            e.segs[0].filesz = 32;
+            const Bytes in = e.Build();
+            cases.push_back({"headers at file offset " + std::to_string(off),
+                             in,
+                             {"BINARY"},
+                             3,
+                             NotFound(0),
+                             in,
+                             {}});
+        }
+    }
+    {
+        // A vector table at 0x1040 inside a segment based at 0x1000, starting a section.
+        const Bytes data = Cat(Bytes(0x40, 0xC3), vec);
+        const auto build = [&](vt::Section sec) {
+            return Elf{.segs = {vt::Code(0x1000, data)}, .secs = {sec}}.Build();
+        };
+        const Bytes in = build({.delta = 0x40});
+        const uint32_t at = DataAt(in, 0) + 0x40;
+        const Bytes out = WithSig(in, at);
+        const std::string ok = Status(true, 0x1040, vt::SigOf(in, at)) + kDone;
+        cases.push_back({"section start inside a segment",
+                         in,
+                         {"BINARY", "BA(0x1040)"},
+                         0,
+                         ok,
+                         out,
+                         Slice(out, DataAt(in, 0), data.size())});
+        cases.push_back({"mistyped base address", in, {"BA(0x1044)"}, 3, NotFound(0x1044), in, {}});
+        const std::pair<const char*, vt::Section> refused[] = {
+            {"not allocated", {.flags = 4, .delta = 0x40}},
+            {"without file bytes", {.type = 8, .delta = 0x40}},
+            {"smaller than a table", {.delta = 0x40, .size = 31}},
+        };
+        for (const auto& [what, sec] : refused) {
+            const Bytes b = build(sec);
+            cases.push_back(
+                {std::string("section ") + what, b, {"BA(0x1040)"}, 3, NotFound(0x1040), b, {}});
+        }
+    }
+    {
+        // A segment without file bytes far past the end is never read; the image has the
+        // code, a gap up to the data's load address, and a segment below the running address
+        // follows directly.
+        const Bytes data(8, 0xD1);
+        const vt::Segment bss{.paddr = 0x10000000,
+                              .vaddr = 0x10000000,
+                              .flags = 6,
+                              .data = {},
+                              .memExtra = 64,
+                              .offset = 0x7FFFFFF0,
+                              .filesz = 0};
+        const Bytes in = Elf{.segs = {vt::Code(0, vec), bss, vt::Code(0x50, data),
+                                      vt::Code(0x20, Bytes(4, 0xE2))}}
+                             .Build();
+        const Bytes out = WithSig(in, DataAt(in, 0));
+        Bytes image = Slice(out, DataAt(in, 0), 64);
+        image.resize(0x50, 0);
+        image = Cat(Cat(image, data), Bytes(4, 0xE2));
+        cases.push_back({"zero-size segment past the end, gap, descending segment",
+                         in,
+                         {"BINARY"},
+                         0,
+                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                         out,
+                         image});
+    }
+    for (bool big : {false, true}) {
+        // ARM-state tables: a branch or a PC load first; eight words, signature at 0x14.
+        for (uint32_t first : {0xEA000006u, 0xE59FF018u}) {
+            Bytes table = vt::Vectors(16, 0xE59FF018);
+            vt::Put32(table, 0, first, big);
+            const Bytes in = Elf{.big = big, .segs = {vt::Code(0, table)}}.Build();
+            const uint32_t at = DataAt(in, 0, big);
+            Bytes out = in;
+            vt::Put32(out, at + 0x14, ArmSig(in, at));
+            char what[64];
+            std::snprintf(what, sizeof what, "ARM-state table 0x%08X%s", first,
+                          big ? ", big-endian" : "");
+            cases.push_back({what, in, {}, 0, ArmStatus(true, 0, ArmSig(in, at)) + kDone, out, {}});
+        }
+    }
+    for (const Case& c : cases) RunCase(c);
+}
+
 // A read outside the file ends the run silently with exit code 2 and no image.
 TEST(EndToEnd, ReaderAbort) {
     std::vector<Case> cases;
@@ -480,6 +594,84 @@ TEST(EndToEnd, SampleFirmware) {
         r = vt::RunVortle(dir.path, args);
         EXPECT_EQ(r.out, vt::kBanner + Status(false, s.base, s.sig) + kDone);
         EXPECT_EQ(vt::ReadFile(dir / "fw.elf"), after);
+    }
+}
+
+// Layouts as GNU ld writes them (examples/layouts): ARM7 table, headers in the first segment,
+// a segment without file bytes past the end, gaps between load addresses.
+TEST(EndToEnd, LayoutSamples) {
+    struct Layout {
+        const char* file;
+        std::vector<std::string> opts;
+        std::string status; // empty: the range is not found at the base
+        uint32_t table;     // file offset of the signed table
+        size_t imageSize;   // 0: no image
+        bool likeObjcopy;
+    };
+    const Layout samples[] = {
+        {"lpc2148.elf", {"BINARY"}, ArmStatus(true, 0, 0xB9205F88), 0x100, 276, true},
+        {"app1000.elf", {}, "", 0, 0, false},
+        {"app1000.elf", {"BA(0x1000)"}, Status(true, 0x1000, 0xEFFF1E78), 0x1000, 0, false},
+        // The first segment starts at address 0 with the headers: its image does too.
+        {"bss-past-end.elf",
+         {"BINARY", "BA(0x2000)"},
+         Status(true, 0x2000, 0xEFFEBE78),
+         0x2000,
+         8368,
+         false},
+        {"data-gap.elf",
+         {"BINARY", "BA(0x1A000000)"},
+         Status(true, 0x1A000000, 0x53FF7E78),
+         0x100,
+         224,
+         true},
+        {"far-regions.elf",
+         {"BINARY", "BA(0x1A000000)"},
+         Status(true, 0x1A000000, 0x53FF7E78),
+         0x100,
+         0x1000020,
+         true},
+    };
+    const vt::fs::path src = vt::fs::path(VORTLE_SOURCE_DIR) / "examples" / "layouts";
+    const bool objcopy = std::system("arm-none-eabi-objcopy --version >/dev/null 2>&1") == 0;
+    for (const Layout& s : samples) {
+        SCOPED_TRACE(s.file);
+        vt::TempDir dir;
+        vt::fs::copy_file(src / s.file, dir / "fw.elf");
+        const Bytes before = vt::ReadFile(dir / "fw.elf");
+        std::vector<std::string> args{"fw.elf"};
+        args.insert(args.end(), s.opts.begin(), s.opts.end());
+        const vt::RunResult r = vt::RunVortle(dir.path, args);
+        const Bytes after = vt::ReadFile(dir / "fw.elf");
+        if (s.status.empty()) {
+            EXPECT_EQ(r.code, 3);
+            EXPECT_EQ(r.out, vt::kBanner + NotFound(0));
+            EXPECT_EQ(after, before);
+            continue;
+        }
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, vt::kBanner + s.status + kDone);
+        ASSERT_EQ(after.size(), before.size());
+        uint32_t sum = 0;
+        for (size_t i = 0; i < 8; ++i) sum += vt::Get32(after, s.table + 4 * i);
+        EXPECT_EQ(sum, 0u);
+        size_t changed = 0;
+        for (size_t i = 0; i < before.size(); ++i) changed += after[i] != before[i] ? 1 : 0;
+        EXPECT_LE(changed, 4u);
+        if (s.imageSize == 0) continue;
+        EXPECT_EQ(vt::fs::file_size(dir / "fw.BIN"), s.imageSize);
+        if (objcopy && s.likeObjcopy) {
+            const std::string cmd =
+                "cd '" + dir.path.string() + "' && arm-none-eabi-objcopy -O binary fw.elf ref.bin";
+            ASSERT_EQ(std::system(cmd.c_str()), 0);
+            EXPECT_TRUE(vt::ReadFile(dir / "ref.bin") == vt::ReadFile(dir / "fw.BIN"));
+        }
+#ifndef _WIN32
+        // The 16 MiB gap is a hole: it takes no disk.
+        struct stat st {};
+        ASSERT_EQ(stat((dir / "fw.BIN").c_str(), &st), 0);
+        EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 1u << 20);
+#endif
     }
 }
 

@@ -76,7 +76,8 @@ Bytes Elf::Build() const {
     const uint32_t strOff = off;
     off += static_cast<uint32_t>(strtab.size());
     const uint32_t shoff = (off + 3) & ~3u;
-    Bytes b(shoff + 2 * 40);
+    const uint32_t shnum = 2 + static_cast<uint32_t>(secs.size());
+    Bytes b(shoff + shnum * 40);
     b[0] = 0x7F;
     b[1] = 'E';
     b[2] = 'L';
@@ -93,7 +94,7 @@ Bytes Elf::Build() const {
     Put16(b, 42, 32, big);
     Put16(b, kPhnum, static_cast<uint16_t>(n), big);
     Put16(b, 46, 40, big);
-    Put16(b, kShnum, 2, big);
+    Put16(b, kShnum, static_cast<uint16_t>(shnum), big);
     Put16(b, kShstrndx, 1, big);
     for (uint32_t i = 0; i < n; ++i) {
         const Segment& s = segs[i];
@@ -117,6 +118,16 @@ Bytes Elf::Build() const {
     Put32(b, sh + 16, strOff, big);
     Put32(b, sh + 20, static_cast<uint32_t>(strtab.size()), big);
     Put32(b, sh + 32, 1, big);
+    for (size_t i = 0; i < secs.size(); ++i) {
+        const Section& c = secs[i];
+        const size_t e = shoff + 80 + 40 * i;
+        Put32(b, e + 4, c.type, big);
+        Put32(b, e + 8, c.flags, big);
+        Put32(b, e + 12, segs.at(c.seg).paddr + c.delta, big);
+        const int64_t at = segs.at(c.seg).offset;
+        Put32(b, e + 16, (at >= 0 ? static_cast<uint32_t>(at) : offs[c.seg]) + c.delta, big);
+        Put32(b, e + 20, c.size, big);
+    }
     return b;
 }
 

@@ -33,6 +33,16 @@ Segment Code(uint32_t paddr, Bytes data);
 // treats it as purely zero-filled.
 Segment ZeroFilled();
 
+// A section header that describes bytes of a segment: they start delta bytes into the data of
+// segment seg.
+struct Section {
+    uint32_t type = 1;  // SHT_PROGBITS
+    uint32_t flags = 6; // allocated, executable
+    size_t seg = 0;
+    uint32_t delta = 0;
+    uint32_t size = 32;
+};
+
 struct Elf {
     bool big = false;
     uint16_t type = 2;
@@ -41,6 +51,7 @@ struct Elf {
     std::string strName = ".shstrtab"; // name of the section-name string table
     uint32_t strType = 3;
     bool phoffZero = false;
+    std::vector<Section> secs{}; // after the null section and the string table
 
     Bytes Build() const;
 };

@@ -36,13 +36,16 @@ struct OptRow {
 };
 constexpr int kOptBinary = 1;
 constexpr int kOptBase = 2;
-constexpr OptRow opts[5] = {
+constexpr int kOptVerify = 3;
+constexpr OptRow opts[6] = {
     {0, 0, 0, ""},
     {kOptBinary, 0, 1, "BINARY"},
     {kOptBinary, 0, 1, "BIN"},
     {kOptBase, 0, 1, "BASEADDRESS"},
     {kOptBase, 0, 1, "BA"},
+    {kOptVerify, 0, 1, "VERIFY"},
 };
+constexpr char kVerify[] = "VERIFY";
 constexpr uint32_t kBaseMax = 0xFF000000u;
 
 const char* scan_base; // scan position in the command line
@@ -52,7 +55,7 @@ char delim;            // delimiter that ended the last token
 int32_t invl;          // length of the echo
 uint8_t w95;           // file-name mode when non-zero
 uint8_t umode = 1;     // upper-case mode when non-zero
-uint8_t wasopt[5];     // marks of the options already processed
+uint8_t wasopt[6];     // marks of the options already processed
 const OptRow* pCtl;    // row of the last keyword
 int32_t pathLen;       // length of the program path in the command line
 int32_t pathEnd;       // position just after the closing quote of the program path
@@ -302,6 +305,8 @@ int oneopt(int n) {
         optname(bom.binName);
     } else if (n == kOptBase) {
         SetSigna(InnArg(0, kBaseMax));
+    } else if (n == kOptVerify) {
+        bom.flags |= kBomVerify | kBomKeep;
     }
     return 0;
 }
@@ -314,6 +319,14 @@ void allopt() {
         if (n == 0) break;
         oneopt(n);
     }
+}
+
+// True when the argument is the keyword VERIFY, in any case: such a run must not delete an
+// image, even when it fails before the keyword is read.
+bool IsVerify(const char* a) {
+    size_t i = 0;
+    while (kVerify[i] != '\0' && std::toupper(static_cast<unsigned char>(a[i])) == kVerify[i]) ++i;
+    return kVerify[i] == '\0' && a[i] == '\0';
 }
 
 } // namespace
@@ -332,7 +345,10 @@ int ArgPrepare(int argc, char** argv) {
 
     const char* path = PlatProgramPath(argc > 0 ? argv[0] : nullptr);
     size_t need = std::strlen(path) + 3 + 2; // quotes, blank, line feed, NUL
-    for (int i = 1; i < argc; ++i) need += std::strlen(argv[i]) + 1;
+    for (int i = 1; i < argc; ++i) {
+        need += std::strlen(argv[i]) + 1;
+        if (i > 1 && IsVerify(argv[i])) bom.flags |= kBomKeep;
+    }
     if (need > static_cast<size_t>(bom.cap)) CmdError("max. command line size exceeded");
 
     pathLen = static_cast<int32_t>(std::strlen(path));

@@ -14,10 +14,13 @@ struct Bom {
     char* echo;       // echo of what has been parsed so far (same capacity, pool 0)
     char* inName;     // input file name (kNameCap characters, pool 0)
     char* binName;    // binary image file name (kNameCap characters, pool 0)
-    uint8_t flags;    // bit 0: write the binary image
+    uint8_t flags;    // kBom... bits
     std::FILE* binFp; // open image stream, null when none is open
 };
-constexpr uint8_t kBomBinary = 0x01;
+constexpr uint8_t kBomBinary = 0x01; // write the binary image (check it with kBomVerify)
+constexpr uint8_t kBomVerify = 0x02; // check only: nothing is written, created or deleted
+constexpr uint8_t kBomKeep = 0x04;   // an argument is VERIFY: no image is deleted, even by
+                                     // an error reported before the keyword is read
 
 extern Bom bom;
 extern Bom* pBom;

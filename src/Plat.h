@@ -20,16 +20,19 @@ void PlatInit();
 // Full path of the running executable; argv0 serves only when the system cannot tell.
 const char* PlatProgramPath(const char* argv0);
 
-// Opens an existing file for reading and writing, never creating or truncating it; other
-// processes may read it meanwhile. kNoHandle on failure.
-PlatHandle PlatOpenRW(const char* name);
-// Creates a read-write mapping object of the whole open file. kNoHandle on failure.
-PlatHandle PlatCreateMapping(PlatHandle file);
-// Fills the status record of the open file; fails for anything but a regular, writable file.
-// Returns 0 on success.
-int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status);
-// Maps the whole file for reading and writing, shared with the file. Null on failure.
-void* PlatMapView(PlatHandle mapping, PlatHandle file, uint32_t size);
+// Opens an existing file for reading and writing (for reading only when write is false),
+// never creating or truncating it; other processes may read it meanwhile. kNoHandle on
+// failure.
+PlatHandle PlatOpenRW(const char* name, bool write = true);
+// Creates a mapping object of the whole open file, read-write or read-only. kNoHandle on
+// failure.
+PlatHandle PlatCreateMapping(PlatHandle file, bool write = true);
+// Fills the status record of the open file; fails for anything but a regular file, and for a
+// file that nobody may write when write is true. Returns 0 on success.
+int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status, bool write = true);
+// Maps the whole file, shared with the file, for reading and writing or for reading only.
+// Null on failure.
+void* PlatMapView(PlatHandle mapping, PlatHandle file, uint32_t size, bool write = true);
 // Releases a view; changed bytes reach the file.
 void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);

@@ -48,28 +48,29 @@ const char* PlatProgramPath(const char* argv0) {
     return "vortle";
 }
 
-PlatHandle PlatOpenRW(const char* name) {
-    const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+PlatHandle PlatOpenRW(const char* name, bool write) {
+    const int fd = open(name, (write ? O_RDWR : O_RDONLY) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     return fd < 0 ? kNoHandle : static_cast<PlatHandle>(fd);
 }
 
 // POSIX maps straight from the descriptor: the mapping handle is the descriptor itself and
 // owns nothing of its own.
-PlatHandle PlatCreateMapping(PlatHandle file) {
+PlatHandle PlatCreateMapping(PlatHandle file, bool /*write*/) {
     return file;
 }
 
-int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status) {
+int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status, bool write) {
     if (fstat(static_cast<int>(file), status) != 0) return -1;
     if (!S_ISREG(status->st_mode)) return -1;
     // A file that nobody may write is read-only, also for a privileged user.
-    if ((status->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return -1;
+    if (write && (status->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return -1;
     return 0;
 }
 
-void* PlatMapView(PlatHandle /*mapping*/, PlatHandle file, uint32_t size) {
+void* PlatMapView(PlatHandle /*mapping*/, PlatHandle file, uint32_t size, bool write) {
     if (size == 0) return nullptr;
-    void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(file), 0);
+    void* view = mmap(nullptr, size, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
+                      static_cast<int>(file), 0);
     return view == MAP_FAILED ? nullptr : view;
 }
 

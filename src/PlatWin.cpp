@@ -34,30 +34,31 @@ const char* PlatProgramPath(const char* argv0) {
     return "vortle.exe";
 }
 
-PlatHandle PlatOpenRW(const char* name) {
-    const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+PlatHandle PlatOpenRW(const char* name, bool write) {
+    const HANDLE h = CreateFileA(name, write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? kNoHandle : P(h);
 }
 
-PlatHandle PlatCreateMapping(PlatHandle file) {
-    const HANDLE h = CreateFileMappingA(H(file), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+PlatHandle PlatCreateMapping(PlatHandle file, bool write) {
+    const HANDLE h =
+        CreateFileMappingA(H(file), nullptr, write ? PAGE_READWRITE : PAGE_READONLY, 0, 0, nullptr);
     return h == nullptr ? kNoHandle : P(h);
 }
 
-int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status) {
+int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status, bool write) {
     if (_stat64i32(name, status) != 0) return -1;
     if ((status->st_mode & _S_IFREG) == 0) return -1;
     // A read-only file is refused by the open already; this holds for privileged users too.
-    if ((status->st_mode & _S_IWRITE) == 0) return -1;
+    if (write && (status->st_mode & _S_IWRITE) == 0) return -1;
     // The status record counts in 32 bits: a file of 2 GiB or more must not pass as a small one.
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(H(file), &size) || size.QuadPart != status->st_size) return -1;
     return 0;
 }
 
-void* PlatMapView(PlatHandle mapping, PlatHandle /*file*/, uint32_t /*size*/) {
-    return MapViewOfFile(H(mapping), FILE_MAP_WRITE, 0, 0, 0);
+void* PlatMapView(PlatHandle mapping, PlatHandle /*file*/, uint32_t /*size*/, bool write) {
+    return MapViewOfFile(H(mapping), write ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, 0);
 }
 
 void PlatUnmapView(void* view, uint32_t /*size*/) {

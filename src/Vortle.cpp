@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "Alloc.h"
 #include "Argums.h"
@@ -17,6 +18,7 @@ constexpr const char* kTitle = "VORTLE - Signature Creator";
 constexpr const char* kCopyright = "(C) Copyright 2026 The Vortle Authors";
 
 constexpr int kExitOk = 0;
+constexpr int kExitWrong = 1;
 constexpr int kExitAbort = 2;
 constexpr int kExitFatal = 3;
 
@@ -43,6 +45,21 @@ constexpr Report kReports[11] = {
     {kHdrCmd, "***  Error: invalid number '%s'\n"},
     {"*** Fatal-Error while processing elf/dwarf file\n", "***  Error: %s\n"},
 };
+
+constexpr const char* kUsage =
+    "Usage: vortle <input.elf> [BINARY[(<image>)]] [BASEADDRESS(<number>)] [VERIFY]\n"
+    "\n"
+    "Signs the firmware in place: the vector table's first eight words then sum to zero.\n"
+    "  BINARY, BIN            also write the binary image, named like the input with .BIN\n"
+    "  BINARY(<image>)        write the binary image to <image>\n"
+    "  BASEADDRESS(<number>)  the vector table's address, decimal or 0x hex (default 0);\n"
+    "                         BA(<number>) for short\n"
+    "  VERIFY                 check only, change nothing: exit 1 when the signature or,\n"
+    "                         with BINARY, the image is not right\n"
+    "In a shell, quote the parentheses: 'BIN(out/app.bin)' 'BA(0x2000)'.\n"
+    "\n"
+    "Exit codes: 0 signed or verified, 1 verification failed, 2 damaged ELF file,\n"
+    "            3 fatal error (a report follows)\n";
 
 // Copies of the file names that outlive the pools.
 char keptIn[kNameCap];
@@ -82,6 +99,8 @@ void SigPrn() {
 
 void RemoveBin() {
     if (bom.binName == nullptr || bom.binName[0] == '\0') return;
+    // A check-only run leaves every file as it is.
+    if ((bom.flags & (kBomVerify | kBomKeep)) != 0) return;
     // Never the user's firmware, whatever name designates it, nor a device or a folder.
     if (PlatStaleImage(bom.binName, bom.inName)) std::remove(bom.binName);
 }
@@ -120,6 +139,15 @@ void SetExitHook(ExitHook hook) {
 int VortleMain(int argc, char** argv) {
     PlatInit();
     SigPrn();
+    if (argc == 2) {
+        const std::string_view only = argv[1];
+        if (only == "--help" || only == "-h" || only == "/?") std::fputs(kUsage, stdout);
+        if (only == "--help" || only == "-h" || only == "/?" || only == "--version" ||
+            only == "-V") {
+            std::fflush(stdout);
+            return kExitOk;
+        }
+    }
     ArgPrepare(argc, argv);
     Options();
     CheckBinNotInput();
@@ -128,6 +156,18 @@ int VortleMain(int argc, char** argv) {
         RemoveBin();
         std::fflush(stdout);
         return kExitAbort;
+    }
+    if (verdict != Verdict::Right) {
+        if (verdict == Verdict::WrongSignature) {
+            std::printf("*** %s\n", szWrong);
+        } else {
+            std::printf("*** %s\n", szStat);
+            std::printf("*** Image '%s' %s\n", bom.binName,
+                        verdict == Verdict::ImageMissing ? "is missing" : "differs");
+        }
+        std::printf("*** Verification failed.\n");
+        std::fflush(stdout);
+        return kExitWrong;
     }
     std::printf("*** %s\n", szStat);
     std::printf("*** Processing completed, no Errors.\n");

@@ -18,6 +18,8 @@ uint8_t* pBuf;
 uint8_t BigEnd;
 Mcx mcx;
 char szStat[kStatCap];
+Verdict verdict;
+char szWrong[kStatCap];
 
 namespace {
 
@@ -146,6 +148,9 @@ constexpr const char* kStatUpdated = "Updated ";
 constexpr const char* kStat8 = "Signature over Range[8] (0x%08X - 0x%08X): @0x%08X = 0x%08X";
 constexpr const char* kStat16 = "Signature over Range[16] (0x%08X - 0x%08X): @0x%08X = 0x%04X";
 constexpr const char* kStat32 = "Signature over Range[32] (0x%08X - 0x%08X): @0x%08X = 0x%08X";
+constexpr const char* kStatWrong = "Wrong ";
+constexpr const char* kExpected = ", expected 0x%08X";
+constexpr const char* kExpected16 = ", expected 0x%04X";
 constexpr const char* kNotFound = "Range not found: 0x%08X - 0x%08X";
 
 uint32_t UnitWidth() {
@@ -250,20 +255,60 @@ void Patch(const Phdr& ph, uint32_t w) {
     }
     const uint32_t sig = (0u - sum) & mask;
     uint8_t* at = seg + (r.position - ph.p_paddr);
+    const uint32_t stored = LoadUnit(at, w);
+    const char* fmt = w == 1 ? kStat8 : w == 2 ? kStat16 : kStat32;
     int n = 0;
     szStat[0] = '\0';
-    if (LoadUnit(at, w) != sig) {
+    if (stored != sig && (bom.flags & kBomVerify) != 0) {
+        verdict = Verdict::WrongSignature;
+        const int m = std::snprintf(szWrong, sizeof szWrong, "%s", kStatWrong);
+        const int k = std::snprintf(szWrong + m, sizeof szWrong - static_cast<size_t>(m), fmt,
+                                    r.start, r.end, r.position, stored);
+        std::snprintf(szWrong + m + k, sizeof szWrong - static_cast<size_t>(m + k),
+                      w == 2 ? kExpected16 : kExpected, sig);
+    } else if (stored != sig) {
         StoreUnit(at, w, sig);
         n = std::snprintf(szStat, sizeof szStat, "%s", kStatUpdated);
     }
-    const char* fmt = w == 1 ? kStat8 : w == 2 ? kStat16 : kStat32;
     std::snprintf(szStat + n, sizeof szStat - static_cast<size_t>(n), fmt, r.start, r.end,
                   r.position, sig);
 }
 
+// A check-only pass reads the image instead of writing it: what it found so far.
+Verdict imageState;
+
+bool Checking() {
+    return (bom.flags & kBomVerify) != 0;
+}
+
+// Compares the next len bytes of the image with bytes (zeros when bytes is null).
+void CompareBin(const uint8_t* bytes, uint64_t len) {
+    uint8_t buf[16384];
+    while (len > 0 && imageState == Verdict::Right) {
+        const size_t n = len < sizeof buf ? static_cast<size_t>(len) : sizeof buf;
+        if (std::fread(buf, 1, n, bom.binFp) != n) {
+            imageState = Verdict::ImageDiffers;
+        } else if (bytes != nullptr ? std::memcmp(buf, bytes, n) != 0
+                                    : buf[0] != 0 || std::memcmp(buf, buf + 1, n - 1) != 0) {
+            imageState = Verdict::ImageDiffers;
+        }
+        if (bytes != nullptr) bytes += n;
+        len -= n;
+    }
+}
+
 // Closes the image stream if one is open; nonzero when its last bytes could not be written.
+// A checked image must end where the bytes a signing run writes end.
 int CloseBin() {
     if (bom.binFp == nullptr) return 0;
+    if (Checking()) {
+        if (imageState == Verdict::Right && std::fgetc(bom.binFp) != EOF) {
+            imageState = Verdict::ImageDiffers;
+        }
+        std::fclose(bom.binFp);
+        bom.binFp = nullptr;
+        return 0;
+    }
     int bad = std::fflush(bom.binFp) != 0 || std::ferror(bom.binFp) != 0;
     if (std::fclose(bom.binFp) != 0) bad = 1;
     bom.binFp = nullptr;
@@ -296,6 +341,14 @@ int WriteFill(uint64_t len) {
 // bytes before them, opening the image first. A segment without file bytes is never read.
 void WriteBin(const Phdr& ph) {
     const uint8_t* bytes = ph.p_filesz != 0 ? Span(ph.p_offset, ph.p_filesz) : nullptr;
+    if (Checking()) {
+        if (imageState == Verdict::ImageMissing) return;
+        if (bom.binFp == nullptr) bom.binFp = std::fopen(bom.binName, "rb");
+        if (bom.binFp == nullptr) {
+            imageState = Verdict::ImageMissing;
+            return;
+        }
+    }
     if (bom.binFp == nullptr) {
         bom.binFp = std::fopen(bom.binName, "wb");
         if (bom.binFp == nullptr) {
@@ -308,10 +361,16 @@ void WriteBin(const Phdr& ph) {
         binStarted = true;
         binAddr = ph.p_paddr;
     } else if (ph.p_paddr > binAddr) {
-        if (WriteFill(ph.p_paddr - binAddr) != 0) ImageIoError();
+        if (Checking()) {
+            CompareBin(nullptr, ph.p_paddr - binAddr);
+        } else if (WriteFill(ph.p_paddr - binAddr) != 0) {
+            ImageIoError();
+        }
         binAddr = ph.p_paddr;
     }
-    if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset, bytes, ph.p_filesz) != 0) {
+    if (Checking()) {
+        CompareBin(bytes, ph.p_filesz);
+    } else if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset, bytes, ph.p_filesz) != 0) {
         ImageIoError();
     }
     binAddr += ph.p_filesz;
@@ -357,6 +416,7 @@ uint32_t ReadProgHeader() {
     uint32_t count = 0;
     binStarted = false;
     binAddr = 0;
+    imageState = Verdict::Right;
     for (uint32_t i = 0; i < n; ++i) {
         const Phdr ph = LoadPh(i);
         if (ph.p_type != kLoad) continue;
@@ -370,6 +430,7 @@ uint32_t ReadProgHeader() {
         LoadClear(&xfi);
         Fatal(NFACT::IoError, bom.binName);
     }
+    if (verdict == Verdict::Right && (bom.flags & kBomBinary) != 0) verdict = imageState;
     if (count == 0) {
         LoadClear(&xfi);
         std::snprintf(szStat, sizeof szStat, kNotFound, signa.start, signa.end + (signa.mode >> 4));
@@ -416,15 +477,17 @@ int IniLoadFile(iFi* f, const char* name) {
     const size_t len = std::strlen(name);
     if (len >= sizeof f->name) return kLoadFailed;
     std::memcpy(f->name, name, len + 1);
-    f->hFile = PlatOpenRW(f->name);
+    // A check-only pass opens and maps the file for reading only: it cannot change a byte.
+    const bool write = (bom.flags & kBomVerify) == 0;
+    f->hFile = PlatOpenRW(f->name, write);
     if (f->hFile == kNoHandle) return kLoadFailed;
-    f->hMap = PlatCreateMapping(f->hFile);
+    f->hMap = PlatCreateMapping(f->hFile, write);
     if (f->hMap == kNoHandle) return kLoadFailed;
-    if (PlatFileStatus(f->name, f->hFile, &f->status) != 0) return kLoadFailed;
+    if (PlatFileStatus(f->name, f->hFile, &f->status, write) != 0) return kLoadFailed;
     // The size is a 32-bit count below 2 GiB; larger files lie outside the reader's model.
     if (f->status.st_size <= 0 || f->status.st_size > 0x7FFFFFFF) return kLoadFailed;
     f->size = static_cast<uint32_t>(f->status.st_size);
-    f->view = static_cast<uint8_t*>(PlatMapView(f->hMap, f->hFile, f->size));
+    f->view = static_cast<uint8_t*>(PlatMapView(f->hMap, f->hFile, f->size, write));
     if (f->view == nullptr) return kLoadFailed;
     return 0;
 }
@@ -536,6 +599,8 @@ int Vortle_Reader() {
     ClearVariables();
     if (signa.position == 0) Sig_LPC17_13_xx();
     szStat[0] = '\0';
+    szWrong[0] = '\0';
+    verdict = Verdict::Right;
     if (ReaderGuard(Pass) != 0) {
         CloseBin();
         LoadClear(&xfi);

@@ -99,5 +99,10 @@ void ReadElfSections();
 constexpr int kStatCap = 256;
 extern char szStat[kStatCap];
 
+// What a check-only pass (kBomVerify) found: the signature, then the image.
+enum class Verdict : int { Right, WrongSignature, ImageMissing, ImageDiffers };
+extern Verdict verdict;
+extern char szWrong[kStatCap]; // the wrong signature's line, with the right value
+
 // The whole pass: 0 on success, 1 when the reader aborted. Fatal conditions do not return.
 int Vortle_Reader();

@@ -5,9 +5,18 @@
 # extension BIN, or <image> (relative names are taken from the current binary folder). The
 # image is declared as a byproduct of the build. BASEADDRESS moves the signed range, for an
 # application linked behind a bootloader (decimal, or hexadecimal with 0x).
-function(vortle_sign target)
+#
+# vortle_verify(<target> [BINARY [<image>]] [BASEADDRESS <address>])
+#
+# Adds the test vortle.verify.<target> (run by ctest) that checks, without changing anything,
+# that the built <target> is signed and, with BINARY, that its image holds exactly the bytes
+# that signing writes. Give it the same arguments as vortle_sign().
+
+# The tool's arguments for <target> and the options in ARGN, into <args_var>; the image files
+# into <byproducts_var>.
+function(_vortle_arguments fn target args_var byproducts_var)
   if(NOT TARGET ${target})
-    message(FATAL_ERROR "vortle_sign: no target named '${target}'")
+    message(FATAL_ERROR "${fn}: no target named '${target}'")
   endif()
   set(args "$<TARGET_FILE:${target}>")
   set(byproducts "")
@@ -45,17 +54,28 @@ function(vortle_sign target)
     elseif(word STREQUAL "BASEADDRESS")
       list(LENGTH rest left)
       if(left EQUAL 0)
-        message(FATAL_ERROR "vortle_sign: BASEADDRESS needs an address")
+        message(FATAL_ERROR "${fn}: BASEADDRESS needs an address")
       endif()
       list(POP_FRONT rest address)
       list(APPEND args "BA(${address})")
     else()
-      message(FATAL_ERROR "vortle_sign: unexpected argument '${word}'")
+      message(FATAL_ERROR "${fn}: unexpected argument '${word}'")
     endif()
   endwhile()
+  set(${args_var} "${args}" PARENT_SCOPE)
+  set(${byproducts_var} "${byproducts}" PARENT_SCOPE)
+endfunction()
+
+function(vortle_sign target)
+  _vortle_arguments(vortle_sign ${target} args byproducts ${ARGN})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND vortle::vortle ${args}
     BYPRODUCTS ${byproducts}
     COMMENT "Signing ${target}"
     VERBATIM)
+endfunction()
+
+function(vortle_verify target)
+  _vortle_arguments(vortle_verify ${target} args byproducts ${ARGN})
+  add_test(NAME vortle.verify.${target} COMMAND vortle::vortle ${args} VERIFY)
 endfunction()

@@ -1,7 +1,8 @@
 # Installs vortle from the build folder, builds the example firmware project against that
 # installed copy with find_package(vortle) and vortle_sign(), and checks the signed files.
-#   cmake -DBUILD=<vortle build folder> -DSOURCE=<repository> -DWORK=<scratch folder> -P ...
-foreach(v BUILD SOURCE WORK)
+#   cmake -DBUILD=<vortle build folder> -DSOURCE=<repository> -DWORK=<scratch folder>
+#         -DCTEST=<ctest> -P ...
+foreach(v BUILD SOURCE WORK CTEST)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "${v} is not set")
   endif()
@@ -48,6 +49,15 @@ run(${CMAKE_COMMAND} -S ${SOURCE}/examples/cmake-project -B ${WORK}/build -G Nin
     -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/examples/cmake-project/arm-none-eabi.cmake
     -DCMAKE_PREFIX_PATH=${WORK}/prefix)
 run(${CMAKE_COMMAND} --build ${WORK}/build)
+# vortle_verify(): the built files pass, a changed image fails.
+run(${CTEST} --test-dir ${WORK}/build --output-on-failure)
+file(APPEND ${WORK}/build/blinky.BIN "x")
+execute_process(COMMAND ${CTEST} --test-dir ${WORK}/build -R "verify.blinky$"
+                RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+if(rc EQUAL 0)
+  message(FATAL_ERROR "vortle_verify passed a changed image")
+endif()
+run(${CMAKE_COMMAND} --build ${WORK}/build --clean-first)
 
 foreach(case "blinky.elf;blinky.BIN" "blinky-app.elf;images/blinky-app.bin")
   list(GET case 0 elf)

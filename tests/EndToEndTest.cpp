@@ -352,6 +352,87 @@ TEST(EndToEnd, LinkerLayouts) {
     for (const Case& c : cases) RunCase(c);
 }
 
+// VERIFY changes no file: each outcome with its exit code; the input and any image stay as
+// they were, also when an error ends the run.
+TEST(EndToEnd, Verify) {
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const uint32_t at = DataAt(elf, 0);
+    const Bytes good = WithSig(elf, at);
+    const Bytes image = Slice(good, at, 64);
+    Bytes changed = image;
+    changed[40] ^= 1;
+    const std::string ok = Status(false, 0, vt::SigOf(elf, at)) + kDone;
+    const std::string failed = "*** Verification failed.\n";
+    char wrong[160];
+    std::snprintf(wrong, sizeof wrong,
+                  "*** Wrong Signature over Range[32] (0x00000000 - 0x00000018): @0x0000001C = "
+                  "0x%08X, expected 0x%08X\n",
+                  vt::Get32(elf, at + 0x1C), vt::SigOf(elf, at));
+    const std::string imageLine = Status(false, 0, vt::SigOf(elf, at)) + "*** Image 'app.BIN' ";
+    struct VerifyCase {
+        const char* what;
+        Bytes input;
+        std::optional<Bytes> image; // app.BIN before and after the run
+        std::vector<std::string> opts;
+        int code;
+        std::string out;
+        bool readOnly = false;
+    };
+    const VerifyCase cases[] = {
+        {"signed", good, {}, {"VERIFY"}, 0, ok},
+        {"signed, read-only, stale image kept", good, Bytes{1}, {"verify"}, 0, ok, true},
+        {"not signed", elf, Bytes{1}, {"VERIFY", "BINARY"}, 1, wrong + failed},
+        {"image right", good, image, {"BINARY", "VERIFY"}, 0, ok},
+        {"image missing", good, {}, {"BIN", "VERIFY"}, 1, imageLine + "is missing\n" + failed},
+        {"image longer", good, Cat(image, {0}), {"BIN", "VERIFY"}, 1,
+         imageLine + "differs\n" + failed},
+        {"image changed", good, changed, {"BIN", "VERIFY"}, 1, imageLine + "differs\n" + failed},
+        {"range not found", good, image, {"VERIFY", "BA(0x2000)"}, 3, NotFound(0x2000)},
+        {"error before the keyword", good, image, {"BIN", "BA(1G)", "VERIFY"}, 3,
+         vt::Report("parsing command line", "invalid number '1G'")},
+    };
+    for (const VerifyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        vt::TempDir dir;
+        vt::WriteFile(dir / "app.elf", c.input);
+        if (c.image) vt::WriteFile(dir / "app.BIN", *c.image);
+        if (c.readOnly) vt::fs::permissions(dir / "app.elf", vt::fs::perms::owner_read);
+        std::vector<std::string> args{"app.elf"};
+        args.insert(args.end(), c.opts.begin(), c.opts.end());
+        const vt::RunResult r = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, vt::kBanner + c.out);
+        EXPECT_EQ(vt::ReadFile(dir / "app.elf"), c.input);
+        EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.image.has_value());
+        if (c.image) {
+            EXPECT_EQ(vt::ReadFile(dir / "app.BIN"), *c.image);
+        }
+    }
+}
+
+TEST(EndToEnd, HelpAndVersion) {
+    vt::TempDir dir;
+    const std::string usage =
+        "Usage: vortle <input.elf> [BINARY[(<image>)]] [BASEADDRESS(<number>)] [VERIFY]\n";
+    for (const char* only : {"--help", "-h", "/?", "--version", "-V"}) {
+        SCOPED_TRACE(only);
+        const vt::RunResult r = vt::RunVortle(dir.path, {only});
+        EXPECT_EQ(r.code, 0);
+        if (only[1] == 'V' || only[2] == 'v') {
+            EXPECT_EQ(r.out, vt::kBanner);
+        } else {
+            EXPECT_EQ(r.out.substr(0, vt::kBanner.size() + usage.size()), vt::kBanner + usage);
+            EXPECT_NE(r.out.find("Exit codes: 0 signed or verified, 1 verification failed"),
+                      std::string::npos);
+        }
+    }
+    // Next to other arguments they are file names.
+    const vt::RunResult r = vt::RunVortle(dir.path, {"--help", "BINARY"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, vt::kBanner + CannotOpen("--help"));
+    EXPECT_TRUE(vt::fs::is_empty(dir.path));
+}
+
 // A read outside the file ends the run silently with exit code 2 and no image.
 TEST(EndToEnd, ReaderAbort) {
     std::vector<Case> cases;

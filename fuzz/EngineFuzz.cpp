@@ -1,8 +1,14 @@
-// The whole tool on arbitrary file bytes, with and without an image and a base address.
-// Input: one option byte, four bytes of base address, then the file.
+// The tool after its command line, on arbitrary file bytes: with and without an image, a base
+// address and VERIFY, with and without an image file present before the run.
+// Input: one option byte, four bytes of base address, then the file. Option bits:
+//   1 BINARY, 2 BASEADDRESS, 4 a stale image (the file's first bytes) before the run,
+//   8 VERIFY, 16 the image a signing run writes is there before the run.
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "Alloc.h"
+#include "Argums.h"
 #include "Harness.h"
 #include "Vortle.h"
 #include "Xelf.h"
@@ -118,6 +124,50 @@ uint64_t ImageSize(const Model& m) {
     return size;
 }
 
+// The signing walk, simulated: each holding segment is signed, then written to the image, in
+// table order (segments that overlap in the file see the signatures written before them).
+// False when a segment that the walk reads lies outside the file: the tool then aborts.
+bool Simulate(const Model& m, uint32_t start, bool binary, Bytes& sim, Bytes& image) {
+    uint64_t addr = 0;
+    bool started = false;
+    for (const Seg& s : m.segs) {
+        if (s.type != 1) continue;
+        const int64_t at = TableAt(m, s, start);
+        if ((at >= 0 || (binary && s.filesz != 0)) &&
+            static_cast<uint64_t>(s.off) + s.filesz > sim.size()) {
+            return false;
+        }
+        if (at >= 0) {
+            const size_t t = static_cast<size_t>(at);
+            const uint32_t first = Get(sim, t, 4, m.big);
+            const bool arm =
+                (first & 0xFF000000u) == 0xEA000000u || (first & 0xFFFFF000u) == 0xE59FF000u;
+            const size_t unit = arm ? 0x14 : 0x1C;
+            uint32_t sum = 0;
+            for (size_t w = 0; w < (arm ? 8u : 7u); ++w)
+                if (4 * w != unit) sum += Get(sim, t + 4 * w, 4, false);
+            const uint32_t sig = 0u - sum;
+            for (uint32_t k = 0; k < 4; ++k)
+                sim[t + unit + k] = static_cast<uint8_t>(sig >> (8 * k));
+        }
+        if (binary && s.filesz != 0) {
+            if (started && s.paddr > addr) {
+                image.resize(image.size() + (s.paddr - addr), 0);
+                addr = s.paddr;
+            }
+            if (!started) addr = s.paddr;
+            started = true;
+            addr += s.filesz;
+            image.insert(image.end(), sim.begin() + s.off, sim.begin() + s.off + s.filesz);
+        }
+    }
+    return true;
+}
+
+// Names that stay valid across runs.
+char inName[kNameCap];
+char binName[kNameCap];
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -130,40 +180,67 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 5;
     size -= 5;
     const bool ba = (opt & 2) != 0;
+    const bool verify = (opt & 8) != 0;
     const uint32_t start = ba ? base : 0;
     const Bytes before(data, data + size);
     Model m;
     const bool parsed = Parse(before, m);
     // Images are read back whole: a gap of gigabytes stays out of the harness.
-    const bool binary = (opt & 1) != 0 && ImageSize(m) <= (1u << 20);
+    const bool binary = (opt & 1) != 0 && ImageSize(m) <= (64u << 10);
+    Bytes sim = before;
+    Bytes expected;
+    const bool walks = parsed && Simulate(m, start, binary, sim, expected);
 
     const std::string in = dir + "/app.elf";
     const std::string image = dir + "/app.BIN";
-    HarnessWrite(in, data, size);
-    std::remove(image.c_str());
-    if ((opt & 4) != 0) HarnessWrite(image, data, size > 16 ? 16 : size); // a stale image
+    HarnessPutInput(in, data, size);
+    HarnessRemoveFile(image);
+    std::optional<Bytes> old; // the image file before the run
+    if ((opt & 16) != 0 && walks) {
+        old = expected;
+    } else if ((opt & 4) != 0) {
+        old = Bytes(data, data + (size > 16 ? 16 : size));
+    }
+    if (old) HarnessPutFile(image, old->data(), old->size());
 
-    char baArg[32];
-    std::snprintf(baArg, sizeof baArg, "BA(0x%X)", base);
-    std::vector<std::string> args{"vortle", in};
-    if (binary) args.emplace_back("BINARY");
-    if (ba) args.emplace_back(baArg);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
+    // The command-line record and range as the options give them.
     HarnessReset();
+    std::snprintf(inName, sizeof inName, "%s", in.c_str());
+    std::snprintf(binName, sizeof binName, "%s", image.c_str());
+    bom.inName = inName;
+    bom.binName = binName;
+    bom.flags =
+        static_cast<uint8_t>((binary ? kBomBinary : 0) | (verify ? kBomVerify | kBomKeep : 0));
+    if (ba) SetSigna(base);
     int code;
     try {
-        code = VortleMain(static_cast<int>(args.size()), argv.data());
+        code = VortleRun();
     } catch (const FatalExit& f) {
         code = f.code;
     }
-    HARNESS_CHECK(code == 0 || code == 2 || code == 3);
-
-    const Bytes after = HarnessRead(in);
-    HARNESS_CHECK(after.size() == before.size());
+    HARNESS_CHECK(code == 0 || code == 2 || code == 3 || (verify && code == 1));
     HARNESS_CHECK(code != 0 || parsed);
+    HARNESS_CHECK(code == 2 || code == 3 || walks);
+
+    // The pools go back now: a run that ends with what it took looks leak-free to the fuzzer.
+    FreeAll();
+    const Bytes after = HarnessGetInput(size);
+    HARNESS_CHECK(after.size() == before.size());
+    Bytes now;
+    const bool exists = HarnessGetFile(image, now);
+
+    if (verify) {
+        // Nothing changes; 0 only when signing would change nothing and the image is the one
+        // signing writes (when there is a segment to write), 1 when either is not so.
+        HARNESS_CHECK(after == before);
+        HARNESS_CHECK(exists == old.has_value() && (!exists || now == *old));
+        bool anyLoad = false;
+        for (const Seg& s : m.segs) anyLoad |= s.type == 1;
+        const bool imageRight = !binary || m.none || !anyLoad || (exists && now == expected);
+        if (code == 0) HARNESS_CHECK(sim == before && imageRight);
+        if (code == 1) HARNESS_CHECK(sim != before || !imageRight);
+        return 0;
+    }
 
     // Only the signature word of a table that a segment holds may change: 0x1C, or 0x14 in an
     // ARM-state table.
@@ -180,51 +257,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         HARNESS_CHECK(inUnit);
     }
     if (code == 0 && std::strncmp(szStat, "Updated ", 8) == 0) HARNESS_CHECK(changed);
-
     if (code != 0) {
-        HARNESS_CHECK(!HarnessExists(image));
+        HARNESS_CHECK(!exists);
         return 0;
-    }
-    // The walk, simulated: each holding segment is signed, then written to the image, in table
-    // order (segments that overlap in the file see the signatures written before them).
-    Bytes sim = before;
-    Bytes expected;
-    uint64_t addr = 0;
-    bool started = false;
-    for (const Seg& s : m.segs) {
-        if (s.type != 1) continue;
-        const int64_t at = TableAt(m, s, start);
-        if (at >= 0 || (binary && s.filesz != 0))
-            HARNESS_CHECK(static_cast<uint64_t>(s.off) + s.filesz <= sim.size());
-        if (at >= 0) {
-            const size_t t = static_cast<size_t>(at);
-            const uint32_t first = Get(sim, t, 4, m.big);
-            const bool arm =
-                (first & 0xFF000000u) == 0xEA000000u || (first & 0xFFFFF000u) == 0xE59FF000u;
-            const size_t unit = arm ? 0x14 : 0x1C;
-            uint32_t sum = 0;
-            for (size_t w = 0; w < (arm ? 8u : 7u); ++w)
-                if (4 * w != unit) sum += Get(sim, t + 4 * w, 4, false);
-            const uint32_t sig = 0u - sum;
-            for (uint32_t k = 0; k < 4; ++k)
-                sim[t + unit + k] = static_cast<uint8_t>(sig >> (8 * k));
-        }
-        if (binary && s.filesz != 0) {
-            if (started && s.paddr > addr) {
-                expected.resize(expected.size() + (s.paddr - addr), 0);
-                addr = s.paddr;
-            }
-            if (!started) addr = s.paddr;
-            started = true;
-            addr += s.filesz;
-            expected.insert(expected.end(), sim.begin() + s.off, sim.begin() + s.off + s.filesz);
-        }
     }
     HARNESS_CHECK(after == sim);
     if (!binary || m.none) {
-        HARNESS_CHECK(!HarnessExists(image));
+        HARNESS_CHECK(!exists);
         return 0;
     }
-    HARNESS_CHECK(HarnessRead(image) == expected);
+    HARNESS_CHECK(now == expected);
     return 0;
 }

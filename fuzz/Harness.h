@@ -12,8 +12,8 @@ struct FatalExit {
     int code;
 };
 
-// Installs the exit hook, silences standard output and makes an empty working folder.
-// Returns that folder.
+// Installs the exit hook, sends standard output nowhere (without a system call) and makes an
+// empty working folder on a memory file system where there is one. Returns that folder.
 const std::string& HarnessInit();
 // Makes the working folder the current one for one run, and back: relative names that a run
 // deletes then stay inside it.
@@ -29,8 +29,18 @@ void HarnessReset();
         if (!(cond)) HarnessFail(#cond);                                                           \
     } while (0)
 
+// Real files: the corpus, and the command-line target's working folder.
 std::vector<uint8_t> HarnessRead(const std::string& path);
 void HarnessWrite(const std::string& path, const uint8_t* data, size_t size);
 bool HarnessExists(const std::string& path);
+
+// The engine target's files. The fuzz target keeps them in memory, behind a platform layer of
+// its own (no system call per run); the replay against real files keeps them in the working
+// folder, behind the system's platform layer.
+void HarnessPutInput(const std::string& path, const uint8_t* data, size_t size);
+std::vector<uint8_t> HarnessGetInput(size_t size); // one byte more shows a file that grew
+bool HarnessGetFile(const std::string& path, std::vector<uint8_t>& bytes); // false: no file
+void HarnessPutFile(const std::string& path, const uint8_t* data, size_t size);
+void HarnessRemoveFile(const std::string& path);
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);

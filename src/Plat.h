@@ -38,6 +38,12 @@ void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);
 void PlatCloseFile(PlatHandle file);
 
+// Opens the image file as a binary stream: created or truncated for writing, or an existing
+// one for reading. Null on failure.
+std::FILE* PlatOpenImage(const char* name, bool write);
+// Deletes a file; 0 on success.
+int PlatRemoveFile(const char* name);
+
 // Appends len bytes of the mapped file, found at bytes and at file offset offset, to the image
 // stream. Returns 0, or nonzero when the stream reports an error.
 int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uint8_t* bytes,

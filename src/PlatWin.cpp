@@ -35,8 +35,9 @@ const char* PlatProgramPath(const char* argv0) {
 }
 
 PlatHandle PlatOpenRW(const char* name, bool write) {
-    const HANDLE h = CreateFileA(name, write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h =
+        CreateFileA(name, write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? kNoHandle : P(h);
 }
 

@@ -102,7 +102,7 @@ void RemoveBin() {
     // A check-only run leaves every file as it is.
     if ((bom.flags & (kBomVerify | kBomKeep)) != 0) return;
     // Never the user's firmware, whatever name designates it, nor a device or a folder.
-    if (PlatStaleImage(bom.binName, bom.inName)) std::remove(bom.binName);
+    if (PlatStaleImage(bom.binName, bom.inName)) PlatRemoveFile(bom.binName);
 }
 
 void KeepNames() {
@@ -150,6 +150,10 @@ int VortleMain(int argc, char** argv) {
     }
     ArgPrepare(argc, argv);
     Options();
+    return VortleRun();
+}
+
+int VortleRun() {
     CheckBinNotInput();
     RemoveBin();
     if (Vortle_Reader() != 0) {

@@ -32,6 +32,9 @@ void SetExitHook(ExitHook hook);
 
 // The whole life of the tool; returns the process exit code.
 int VortleMain(int argc, char** argv);
+// The part after the command line: the signature pass and its report, as the command-line
+// record and the signature range say. Returns the process exit code.
+int VortleRun();
 
 // The version text, "1.4".
 const char* VersionText();

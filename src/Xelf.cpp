@@ -343,14 +343,14 @@ void WriteBin(const Phdr& ph) {
     const uint8_t* bytes = ph.p_filesz != 0 ? Span(ph.p_offset, ph.p_filesz) : nullptr;
     if (Checking()) {
         if (imageState == Verdict::ImageMissing) return;
-        if (bom.binFp == nullptr) bom.binFp = std::fopen(bom.binName, "rb");
+        if (bom.binFp == nullptr) bom.binFp = PlatOpenImage(bom.binName, false);
         if (bom.binFp == nullptr) {
             imageState = Verdict::ImageMissing;
             return;
         }
     }
     if (bom.binFp == nullptr) {
-        bom.binFp = std::fopen(bom.binName, "wb");
+        bom.binFp = PlatOpenImage(bom.binName, true);
         if (bom.binFp == nullptr) {
             LoadClear(&xfi);
             Fatal(NFACT::CreateFile, bom.binName);
@@ -386,6 +386,8 @@ uint32_t ReadProgHeader() {
     if (mcx.hdr.e_phoff == 0) return 0;
     CsActual = 0;
     const uint32_t n = mcx.hdr.e_phnum;
+    // A table that does not fit into the file ends the pass before its memory is taken.
+    Span(mcx.hdr.e_phoff, n * kPhEntry);
     pH = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 1) * kPhEntry), 1));
     SetPos(mcx.hdr.e_phoff);
     for (uint32_t i = 0; i < n; ++i) {
@@ -583,6 +585,7 @@ void ReadElfSections() {
         mcx.err = kErrRefused;
         return;
     }
+    Span(mcx.hdr.e_shoff, n * kShEntry);
     mcx.shdr = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 2) * kShEntry), 1));
     Read(mcx.shdr, n * kShEntry);
     if (LocateShStrTab() == 0) {

@@ -1,5 +1,6 @@
 # Builds the packages of a build folder with CPack and checks that each holds the tool, its
-# manual page and the license.
+# manual page and the license; where lintian is installed, the Debian package must pass it
+# without an error or a warning.
 #   cmake -DBUILD=<build folder> -DWORK=<scratch folder> -DEXE=<tool's file name> -P ...
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
@@ -19,6 +20,17 @@ foreach(package ${packages})
       continue()
     endif()
     execute_process(COMMAND ${DPKG_DEB} -c ${package} OUTPUT_VARIABLE list RESULT_VARIABLE rc)
+    find_program(LINTIAN lintian)
+    if(LINTIAN)
+      execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${package}
+                      RESULT_VARIABLE lrc OUTPUT_VARIABLE lout ERROR_VARIABLE lout)
+      if(NOT lrc EQUAL 0)
+        message(FATAL_ERROR "lintian rejects ${package}:\n${lout}")
+      endif()
+      message(STATUS "${package}: lintian reports no error and no warning")
+    else()
+      message(STATUS "no lintian: ${package} not checked")
+    endif()
   else()
     execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${package} OUTPUT_VARIABLE list
                     RESULT_VARIABLE rc)
@@ -26,7 +38,11 @@ foreach(package ${packages})
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cannot list ${package}")
   endif()
+  if(package MATCHES "\\.zip$" AND list MATCHES "vortle\\.1\\.gz")
+    message(FATAL_ERROR "${package}: the manual page must be text on Windows")
+  endif()
   foreach(want "bin/${EXE}" "share/man/man1/vortle.1" "share/doc/vortle/LICENSE"
+               "share/doc/vortle/README.md"
                "lib/cmake/vortle/vortleConfig.cmake" "lib/cmake/vortle/VortleSign.cmake")
     string(FIND "${list}" "${want}" at)
     if(at EQUAL -1)

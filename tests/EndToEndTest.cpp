@@ -333,6 +333,23 @@ TEST(EndToEnd, LinkerLayouts) {
                          Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
                          out,
                          image});
+        // A gap before a segment large enough for the kernel's copy, and one behind it.
+        const Bytes large = vt::Vectors(0x4000, 7);
+        const Bytes in2 =
+            Elf{.segs = {vt::Code(0, vec), vt::Code(0x100, large), vt::Code(0x20000, data)}}
+                .Build();
+        const Bytes out2 = WithSig(in2, DataAt(in2, 0));
+        Bytes image2 = Slice(out2, DataAt(in2, 0), 64);
+        image2.resize(0x100, 0);
+        image2 = Cat(image2, large);
+        image2.resize(0x20000, 0);
+        cases.push_back({"gaps around a large segment",
+                         in2,
+                         {"BINARY"},
+                         0,
+                         Status(true, 0, vt::SigOf(in2, DataAt(in2, 0))) + kDone,
+                         out2,
+                         Cat(image2, data)});
     }
     for (bool big : {false, true}) {
         // ARM-state tables: a branch or a PC load first; eight words, signature at 0x14.

@@ -1,7 +1,7 @@
 # Builds the packages of a build folder with CPack and checks that each holds the tool, its
-# manual page and the license; where lintian is installed, the Debian package must pass it
-# without an error or a warning.
-#   cmake -DBUILD=<build folder> -DWORK=<scratch folder> -DEXE=<tool's file name> -P ...
+# manual page and the license; with LINT (the release build, linked statically as packaged)
+# and lintian installed, the Debian package must pass lintian without an error or a warning.
+#   cmake -DBUILD=<build folder> -DWORK=<scratch folder> -DEXE=<tool's file name> [-DLINT=ON] -P ...
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -21,7 +21,9 @@ foreach(package ${packages})
     endif()
     execute_process(COMMAND ${DPKG_DEB} -c ${package} OUTPUT_VARIABLE list RESULT_VARIABLE rc)
     find_program(LINTIAN lintian)
-    if(LINTIAN)
+    if(NOT LINT)
+      message(STATUS "${package}: not a release package, lintian not run")
+    elseif(LINTIAN)
       execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${package}
                       RESULT_VARIABLE lrc OUTPUT_VARIABLE lout ERROR_VARIABLE lout)
       if(NOT lrc EQUAL 0)

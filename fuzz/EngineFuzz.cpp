@@ -37,6 +37,7 @@ struct Model {
     std::vector<Seg> segs;
     uint64_t ehsize = 52, phoff = 0, phsize = 0, shoff = 0, shsize = 0;
     std::vector<uint64_t> tableStarts; // offsets where an allocated section of 32+ bytes begins
+    std::vector<uint64_t> dataStarts;  // offsets where an allocated section with bytes begins
 };
 
 // False when the program header table is not inside the file (the tool then never succeeds).
@@ -55,9 +56,10 @@ bool Parse(const Bytes& b, Model& m) {
     if (shoff + m.shsize <= b.size()) {
         for (uint32_t i = 0; i < shnum; ++i) {
             const size_t e = shoff + 40ull * i;
-            if ((Get(b, e + 8, 4, m.big) & 2) != 0 && Get(b, e + 4, 4, m.big) != 8 &&
-                Get(b, e + 20, 4, m.big) >= 32) {
-                m.tableStarts.push_back(Get(b, e + 16, 4, m.big));
+            const uint32_t bytes = Get(b, e + 20, 4, m.big);
+            if ((Get(b, e + 8, 4, m.big) & 2) != 0 && Get(b, e + 4, 4, m.big) != 8 && bytes != 0) {
+                m.dataStarts.push_back(Get(b, e + 16, 4, m.big));
+                if (bytes >= 32) m.tableStarts.push_back(Get(b, e + 16, 4, m.big));
             }
         }
     }
@@ -82,8 +84,22 @@ bool Parse(const Bytes& b, Model& m) {
     return true;
 }
 
-bool Overlap(uint64_t off, uint64_t at, uint64_t size) {
-    return size != 0 && off < at + size && at < off + 32;
+bool Overlap(uint64_t off, uint64_t at, uint64_t size, uint64_t len = 32) {
+    return size != 0 && off < at + size && at < off + len;
+}
+
+// The segment's first bytes that stay out of the image: ELF headers at its start and the
+// padding up to its first allocated section.
+uint64_t Skip(const Model& m, const Seg& s) {
+    if (s.filesz == 0 || !(Overlap(s.off, 0, m.ehsize, 1) || Overlap(s.off, m.phoff, m.phsize, 1) ||
+                           Overlap(s.off, m.shoff, m.shsize, 1))) {
+        return 0;
+    }
+    uint64_t first = static_cast<uint64_t>(s.off) + s.filesz;
+    for (uint64_t t : m.dataStarts) {
+        if (t >= s.off && t < first) first = t;
+    }
+    return first - s.off;
 }
 
 // File offset of the 32-byte table at start when the segment holds it, else -1: the segment
@@ -111,15 +127,17 @@ uint64_t ImageSize(const Model& m) {
     uint64_t addr = 0, size = 0;
     bool started = false;
     for (const Seg& s : m.segs) {
-        if (s.type != 1 || s.filesz == 0) continue;
-        if (started && s.paddr > addr) {
-            size += s.paddr - addr;
-            addr = s.paddr;
+        const uint64_t skip = Skip(m, s);
+        const uint64_t at = s.paddr + skip;
+        if (s.type != 1 || s.filesz == skip) continue;
+        if (started && at > addr) {
+            size += at - addr;
+            addr = at;
         }
-        if (!started) addr = s.paddr;
+        if (!started) addr = at;
         started = true;
-        size += s.filesz;
-        addr += s.filesz;
+        size += s.filesz - skip;
+        addr += s.filesz - skip;
     }
     return size;
 }
@@ -150,15 +168,18 @@ bool Simulate(const Model& m, uint32_t start, bool binary, Bytes& sim, Bytes& im
             for (uint32_t k = 0; k < 4; ++k)
                 sim[t + unit + k] = static_cast<uint8_t>(sig >> (8 * k));
         }
-        if (binary && s.filesz != 0) {
-            if (started && s.paddr > addr) {
-                image.resize(image.size() + (s.paddr - addr), 0);
-                addr = s.paddr;
+        const uint64_t skip = Skip(m, s);
+        const uint64_t load = s.paddr + skip;
+        if (binary && s.filesz != skip) {
+            if (started && load > addr) {
+                image.resize(image.size() + (load - addr), 0);
+                addr = load;
             }
-            if (!started) addr = s.paddr;
+            if (!started) addr = load;
             started = true;
-            addr += s.filesz;
-            image.insert(image.end(), sim.begin() + s.off, sim.begin() + s.off + s.filesz);
+            addr += s.filesz - skip;
+            image.insert(image.end(), sim.begin() + static_cast<long>(s.off + skip),
+                         sim.begin() + static_cast<long>(s.off + s.filesz));
         }
     }
     return true;

@@ -337,10 +337,33 @@ int WriteFill(uint64_t len) {
     Fatal(NFACT::IoError, bom.binName);
 }
 
+// How many of the segment's first file bytes stay out of the image: where a linker put the
+// ELF headers at the start of a segment, they and the padding behind them up to the first
+// allocated section are no firmware (all of the segment when no such section follows).
+uint32_t ImageSkip(const Phdr& ph) {
+    if (ph.p_filesz == 0 || !InHeaders(ph.p_offset, 1)) return 0;
+    const uint64_t from = ph.p_offset;
+    uint64_t first = from + ph.p_filesz;
+    for (uint32_t i = 0; i < mcx.hdr.e_shnum; ++i) {
+        const uint8_t* entry = mcx.shdr + i * kShEntry;
+        const uint64_t at = Load32(entry + 16);
+        if ((Load32(entry + 8) & kAllocBit) != 0 && Load32(entry + 4) != kNoBits &&
+            Load32(entry + 20) != 0 && at >= from && at < first) {
+            first = at;
+        }
+    }
+    return static_cast<uint32_t>(first - from);
+}
+
 // Appends the segment's file bytes to the image at their load-address distance from the
 // bytes before them, opening the image first. A segment without file bytes is never read.
 void WriteBin(const Phdr& ph) {
-    const uint8_t* bytes = ph.p_filesz != 0 ? Span(ph.p_offset, ph.p_filesz) : nullptr;
+    const uint32_t skip = ImageSkip(ph);
+    const uint32_t len = ph.p_filesz - skip;
+    const uint64_t addr = static_cast<uint64_t>(ph.p_paddr) + skip;
+    // All of the file bytes must be there, also those that stay out of the image.
+    const uint8_t* bytes = ph.p_filesz != 0 ? Span(ph.p_offset, ph.p_filesz) + skip : nullptr;
+    if (len == 0) bytes = nullptr;
     if (Checking()) {
         if (imageState == Verdict::ImageMissing) return;
         if (bom.binFp == nullptr) bom.binFp = PlatOpenImage(bom.binName, false);
@@ -359,21 +382,21 @@ void WriteBin(const Phdr& ph) {
     if (bytes == nullptr) return;
     if (!binStarted) {
         binStarted = true;
-        binAddr = ph.p_paddr;
-    } else if (ph.p_paddr > binAddr) {
+        binAddr = addr;
+    } else if (addr > binAddr) {
         if (Checking()) {
-            CompareBin(nullptr, ph.p_paddr - binAddr);
-        } else if (WriteFill(ph.p_paddr - binAddr) != 0) {
+            CompareBin(nullptr, addr - binAddr);
+        } else if (WriteFill(addr - binAddr) != 0) {
             ImageIoError();
         }
-        binAddr = ph.p_paddr;
+        binAddr = addr;
     }
     if (Checking()) {
-        CompareBin(bytes, ph.p_filesz);
-    } else if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset, bytes, ph.p_filesz) != 0) {
+        CompareBin(bytes, len);
+    } else if (PlatWriteImage(bom.binFp, xfi.hFile, ph.p_offset + skip, bytes, len) != 0) {
         ImageIoError();
     }
-    binAddr += ph.p_filesz;
+    binAddr += len;
 }
 
 Phdr LoadPh(uint32_t i) {

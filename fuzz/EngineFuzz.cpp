@@ -4,7 +4,6 @@
 //   1 BINARY, 2 BASEADDRESS, 4 a stale image (the file's first bytes) before the run,
 //   8 VERIFY, 16 the image a signing run writes is there before the run.
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "Alloc.h"
@@ -22,9 +21,10 @@ struct Seg {
 };
 
 uint32_t Get(const Bytes& b, size_t at, int width, bool big) {
+    const uint8_t* p = b.data() + at;
     uint32_t v = 0;
     for (int i = 0; i < width; ++i) {
-        const uint32_t byte = b[at + static_cast<size_t>(i)];
+        const uint32_t byte = p[i];
         v |= big ? byte << (8 * (width - 1 - i)) : byte << (8 * i);
     }
     return v;
@@ -38,6 +38,16 @@ struct Model {
     uint64_t ehsize = 52, phoff = 0, phsize = 0, shoff = 0, shsize = 0;
     std::vector<uint64_t> tableStarts; // offsets where an allocated section of 32+ bytes begins
     std::vector<uint64_t> dataStarts;  // offsets where an allocated section with bytes begins
+
+    // As new, keeping the vectors' memory.
+    void Clear() {
+        big = none = false;
+        ehsize = 52;
+        phoff = phsize = shoff = shsize = 0;
+        segs.clear();
+        tableStarts.clear();
+        dataStarts.clear();
+    }
 };
 
 // False when the program header table is not inside the file (the tool then never succeeds).
@@ -203,26 +213,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool ba = (opt & 2) != 0;
     const bool verify = (opt & 8) != 0;
     const uint32_t start = ba ? base : 0;
-    const Bytes before(data, data + size);
-    Model m;
+    // The buffers keep their memory from run to run.
+    static Bytes before, sim, expected, old, now;
+    static Model m;
+    before.assign(data, data + size);
+    m.Clear();
     const bool parsed = Parse(before, m);
     // Images are read back whole: a gap of gigabytes stays out of the harness.
     const bool binary = (opt & 1) != 0 && ImageSize(m) <= (64u << 10);
-    Bytes sim = before;
-    Bytes expected;
+    sim = before;
+    expected.clear();
     const bool walks = parsed && Simulate(m, start, binary, sim, expected);
 
-    const std::string in = dir + "/app.elf";
-    const std::string image = dir + "/app.BIN";
+    static const std::string in = dir + "/app.elf";
+    static const std::string image = dir + "/app.BIN";
     HarnessPutInput(in, data, size);
     HarnessRemoveFile(image);
-    std::optional<Bytes> old; // the image file before the run
+    bool hadImage = true; // the image file before the run: old
     if ((opt & 16) != 0 && walks) {
         old = expected;
     } else if ((opt & 4) != 0) {
-        old = Bytes(data, data + (size > 16 ? 16 : size));
+        old.assign(data, data + (size > 16 ? 16 : size));
+    } else {
+        hadImage = false;
     }
-    if (old) HarnessPutFile(image, old->data(), old->size());
+    if (hadImage) HarnessPutFile(image, old.data(), old.size());
 
     // The command-line record and range as the options give them.
     HarnessReset();
@@ -245,16 +260,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The pools go back now: a run that ends with what it took looks leak-free to the fuzzer.
     FreeAll();
-    const Bytes after = HarnessGetInput(size);
+    const Bytes& after = HarnessGetInput(size);
     HARNESS_CHECK(after.size() == before.size());
-    Bytes now;
     const bool exists = HarnessGetFile(image, now);
 
     if (verify) {
         // Nothing changes; 0 only when signing would change nothing and the image is the one
         // signing writes (when there is a segment to write), 1 when either is not so.
         HARNESS_CHECK(after == before);
-        HARNESS_CHECK(exists == old.has_value() && (!exists || now == *old));
+        HARNESS_CHECK(exists == hadImage && (!exists || now == old));
         bool anyLoad = false;
         for (const Seg& s : m.segs) anyLoad |= s.type == 1;
         const bool imageRight = !binary || m.none || !anyLoad || (exists && now == expected);

@@ -38,7 +38,7 @@ bool HarnessExists(const std::string& path);
 // its own (no system call per run); the replay against real files keeps them in the working
 // folder, behind the system's platform layer.
 void HarnessPutInput(const std::string& path, const uint8_t* data, size_t size);
-std::vector<uint8_t> HarnessGetInput(size_t size); // one byte more shows a file that grew
+const std::vector<uint8_t>& HarnessGetInput(size_t size); // one byte more shows growth
 bool HarnessGetFile(const std::string& path, std::vector<uint8_t>& bytes); // false: no file
 void HarnessPutFile(const std::string& path, const uint8_t* data, size_t size);
 void HarnessRemoveFile(const std::string& path);

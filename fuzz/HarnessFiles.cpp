@@ -19,8 +19,9 @@ void HarnessPutInput(const std::string& path, const uint8_t* data, size_t size) 
     }
 }
 
-std::vector<uint8_t> HarnessGetInput(size_t size) {
-    std::vector<uint8_t> b(size + 1);
+const std::vector<uint8_t>& HarnessGetInput(size_t size) {
+    static std::vector<uint8_t> b;
+    b.resize(size + 1);
     const ssize_t n = pread(input, b.data(), b.size(), 0);
     b.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return b;

@@ -151,7 +151,7 @@ void HarnessPutInput(const std::string& path, const uint8_t* data, size_t size) 
     input->bytes.assign(data, data + size);
 }
 
-std::vector<uint8_t> HarnessGetInput(size_t /*size*/) {
+const std::vector<uint8_t>& HarnessGetInput(size_t /*size*/) {
     return input->bytes;
 }
 

@@ -99,8 +99,8 @@ void SigPrn() {
 
 void RemoveBin() {
     if (bom.binName == nullptr || bom.binName[0] == '\0') return;
-    // A check-only run leaves every file as it is.
-    if ((bom.flags & (kBomVerify | kBomKeep)) != 0) return;
+    // A check-only run leaves every file as it is (VERIFY always sets kBomKeep).
+    if ((bom.flags & kBomKeep) != 0) return;
     // Never the user's firmware, whatever name designates it, nor a device or a folder.
     if (PlatStaleImage(bom.binName, bom.inName)) PlatRemoveFile(bom.binName);
 }
@@ -141,9 +141,9 @@ int VortleMain(int argc, char** argv) {
     SigPrn();
     if (argc == 2) {
         const std::string_view only = argv[1];
-        if (only == "--help" || only == "-h" || only == "/?") std::fputs(kUsage, stdout);
-        if (only == "--help" || only == "-h" || only == "/?" || only == "--version" ||
-            only == "-V") {
+        const bool help = only == "--help" || only == "-h" || only == "/?";
+        if (help) std::fputs(kUsage, stdout);
+        if (help || only == "--version" || only == "-V") {
             std::fflush(stdout);
             return kExitOk;
         }

@@ -189,17 +189,27 @@ bool InHeaders(uint64_t off, uint64_t len) {
            Overlaps(off, len, h.e_shoff, static_cast<uint64_t>(h.e_shnum) * kShEntry);
 }
 
+// True when section i is allocated and holds at least min bytes in the file; its file offset
+// then goes to off.
+bool AllocatedBytes(uint32_t i, uint32_t min, uint64_t& off) {
+    const uint8_t* entry = mcx.shdr + i * kShEntry;
+    off = Load32(entry + 16);
+    return (Load32(entry + 8) & kAllocBit) != 0 && Load32(entry + 4) != kNoBits &&
+           Load32(entry + 20) >= min;
+}
+
 // True when an allocated section with file bytes, large enough for a vector table, begins at
 // file offset off.
 bool SectionStartsAt(uint64_t off) {
+    uint64_t at;
     for (uint32_t i = 0; i < mcx.hdr.e_shnum; ++i) {
-        const uint8_t* entry = mcx.shdr + i * kShEntry;
-        if ((Load32(entry + 8) & kAllocBit) != 0 && Load32(entry + 4) != kNoBits &&
-            Load32(entry + 20) >= kMinTable && Load32(entry + 16) == off) {
-            return true;
-        }
+        if (AllocatedBytes(i, kMinTable, at) && at == off) return true;
     }
     return false;
+}
+
+bool Checking() {
+    return (bom.flags & kBomVerify) != 0;
 }
 
 // True when the segment holds the whole range and the whole signature unit in its file bytes:
@@ -259,7 +269,7 @@ void Patch(const Phdr& ph, uint32_t w) {
     const char* fmt = w == 1 ? kStat8 : w == 2 ? kStat16 : kStat32;
     int n = 0;
     szStat[0] = '\0';
-    if (stored != sig && (bom.flags & kBomVerify) != 0) {
+    if (stored != sig && Checking()) {
         verdict = Verdict::WrongSignature;
         const int m = std::snprintf(szWrong, sizeof szWrong, "%s", kStatWrong);
         const int k = std::snprintf(szWrong + m, sizeof szWrong - static_cast<size_t>(m), fmt,
@@ -276,10 +286,6 @@ void Patch(const Phdr& ph, uint32_t w) {
 
 // A check-only pass reads the image instead of writing it: what it found so far.
 Verdict imageState;
-
-bool Checking() {
-    return (bom.flags & kBomVerify) != 0;
-}
 
 // Compares the next len bytes of the image with bytes (zeros when bytes is null).
 void CompareBin(const uint8_t* bytes, uint64_t len) {
@@ -344,13 +350,9 @@ uint32_t ImageSkip(const Phdr& ph) {
     if (ph.p_filesz == 0 || !InHeaders(ph.p_offset, 1)) return 0;
     const uint64_t from = ph.p_offset;
     uint64_t first = from + ph.p_filesz;
+    uint64_t at;
     for (uint32_t i = 0; i < mcx.hdr.e_shnum; ++i) {
-        const uint8_t* entry = mcx.shdr + i * kShEntry;
-        const uint64_t at = Load32(entry + 16);
-        if ((Load32(entry + 8) & kAllocBit) != 0 && Load32(entry + 4) != kNoBits &&
-            Load32(entry + 20) != 0 && at >= from && at < first) {
-            first = at;
-        }
+        if (AllocatedBytes(i, 1, at) && at >= from && at < first) first = at;
     }
     return static_cast<uint32_t>(first - from);
 }
@@ -363,7 +365,6 @@ void WriteBin(const Phdr& ph) {
     const uint64_t addr = static_cast<uint64_t>(ph.p_paddr) + skip;
     // All of the file bytes must be there, also those that stay out of the image.
     const uint8_t* bytes = ph.p_filesz != 0 ? Span(ph.p_offset, ph.p_filesz) + skip : nullptr;
-    if (len == 0) bytes = nullptr;
     if (Checking()) {
         if (imageState == Verdict::ImageMissing) return;
         if (bom.binFp == nullptr) bom.binFp = PlatOpenImage(bom.binName, false);
@@ -379,7 +380,7 @@ void WriteBin(const Phdr& ph) {
             Fatal(NFACT::CreateFile, bom.binName);
         }
     }
-    if (bytes == nullptr) return;
+    if (len == 0) return;
     if (!binStarted) {
         binStarted = true;
         binAddr = addr;
@@ -503,7 +504,7 @@ int IniLoadFile(iFi* f, const char* name) {
     if (len >= sizeof f->name) return kLoadFailed;
     std::memcpy(f->name, name, len + 1);
     // A check-only pass opens and maps the file for reading only: it cannot change a byte.
-    const bool write = (bom.flags & kBomVerify) == 0;
+    const bool write = !Checking();
     f->hFile = PlatOpenRW(f->name, write);
     if (f->hFile == kNoHandle) return kLoadFailed;
     f->hMap = PlatCreateMapping(f->hFile, write);

@@ -37,13 +37,15 @@ struct OptRow {
 constexpr int kOptBinary = 1;
 constexpr int kOptBase = 2;
 constexpr int kOptVerify = 3;
-constexpr OptRow opts[6] = {
+constexpr int kOptHex = 4;
+constexpr OptRow opts[7] = {
     {0, 0, 0, ""},
     {kOptBinary, 0, 1, "BINARY"},
     {kOptBinary, 0, 1, "BIN"},
     {kOptBase, 0, 1, "BASEADDRESS"},
     {kOptBase, 0, 1, "BA"},
     {kOptVerify, 0, 1, "VERIFY"},
+    {kOptHex, 0, 1, "HEX"},
 };
 constexpr char kVerify[] = "VERIFY";
 constexpr uint32_t kBaseMax = 0xFF000000u;
@@ -55,7 +57,7 @@ char delim;            // delimiter that ended the last token
 int32_t invl;          // length of the echo
 uint8_t w95;           // file-name mode when non-zero
 uint8_t umode = 1;     // upper-case mode when non-zero
-uint8_t wasopt[6];     // marks of the options already processed
+uint8_t wasopt[7];     // marks of the options already processed
 const OptRow* pCtl;    // row of the last keyword
 int32_t pathLen;       // length of the program path in the command line
 int32_t pathEnd;       // position just after the closing quote of the program path
@@ -305,6 +307,9 @@ int oneopt(int n) {
         optname(bom.binName);
     } else if (n == kOptBase) {
         SetSigna(InnArg(0, kBaseMax));
+    } else if (n == kOptHex) {
+        bom.flags |= kBomHex;
+        optname(bom.hexName);
     } else if (n == kOptVerify) {
         bom.flags |= kBomVerify | kBomKeep;
     }
@@ -371,11 +376,14 @@ Bom* Options() {
     if (delim == '\n') CmdError("argument expected");
     bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
     bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
+    bom.hexName = static_cast<char*>(GetMem(kNameCap, 0));
     FileNameArg(arg);
     if (arglen == 0) CmdError("argument expected");
     std::memcpy(bom.inName, arg, static_cast<size_t>(arglen) + 1);
     std::memcpy(bom.binName, arg, static_cast<size_t>(arglen) + 1);
     chgext(bom.binName, "BIN");
+    std::memcpy(bom.hexName, arg, static_cast<size_t>(arglen) + 1);
+    chgext(bom.hexName, "HEX");
     allopt();
     return pBom;
 }

@@ -16,11 +16,14 @@ struct Bom {
     char* binName;    // binary image file name (kNameCap characters, pool 0)
     uint8_t flags;    // kBom... bits
     std::FILE* binFp; // open image stream, null when none is open
+    char* hexName;    // HEX image file name (kNameCap characters, pool 0)
+    std::FILE* hexFp; // open HEX image stream, null when none is open
 };
 constexpr uint8_t kBomBinary = 0x01; // write the binary image (check it with kBomVerify)
 constexpr uint8_t kBomVerify = 0x02; // check only: nothing is written, created or deleted
 constexpr uint8_t kBomKeep = 0x04;   // an argument is VERIFY: no image is deleted, even by
                                      // an error reported before the keyword is read
+constexpr uint8_t kBomHex = 0x08;    // write the HEX image (check it with kBomVerify)
 
 extern Bom bom;
 extern Bom* pBom;

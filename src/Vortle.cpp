@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 #include "Alloc.h"
@@ -32,7 +33,8 @@ struct Report {
 };
 constexpr const char* kHdrCmd = "*** Fatal-Error while parsing command line\n";
 constexpr const char* kHdrFile = "*** Fatal-Error while accessing file\n";
-constexpr Report kReports[11] = {
+constexpr int kCodes = 11;
+constexpr Report kReports[kCodes + 1] = {
     {nullptr, nullptr},
     {kHdrCmd, "***  Error: %s\n"},
     {kHdrCmd, "***  Error: invalid argument '%s'\n"},
@@ -44,19 +46,25 @@ constexpr Report kReports[11] = {
     {kHdrCmd, "***  Error: number out of range '%s'\n"},
     {kHdrCmd, "***  Error: invalid number '%s'\n"},
     {"*** Fatal-Error while processing elf/dwarf file\n", "***  Error: %s\n"},
+    {"*** Fatal-Error while processing hex file\n", "***  Error: invalid hex file %s\n"},
 };
 
 constexpr const char* kUsage =
-    "Usage: vortle <input.elf> [BINARY[(<image>)]] [BASEADDRESS(<number>)] [VERIFY]\n"
+    "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [BASEADDRESS(<number>)]\n"
+    "              [VERIFY]\n"
     "\n"
     "Signs the firmware in place: the vector table's first eight words then sum to zero.\n"
+    "The input is an ELF executable, an Intel HEX file (its first character is ':') or a raw\n"
+    "image named *.bin (loaded at address 0).\n"
     "  BINARY, BIN            also write the binary image, named like the input with .BIN\n"
     "  BINARY(<image>)        write the binary image to <image>\n"
+    "  HEX, HEX(<image>)      also write the Intel HEX image (default: the input's name\n"
+    "                         with .HEX)\n"
     "  BASEADDRESS(<number>)  the vector table's address, decimal or 0x hex (default 0);\n"
     "                         BA(<number>) for short\n"
     "  VERIFY                 check only, change nothing: exit 1 when the signature or,\n"
-    "                         with BINARY, the image is not right\n"
-    "In a shell, quote the parentheses: 'BIN(out/app.bin)' 'BA(0x2000)'.\n"
+    "                         with BINARY or HEX, an image is not right\n"
+    "In a shell, quote the parentheses: 'BIN(out/app.bin)' 'HEX(out/app.hex)' 'BA(0x2000)'.\n"
     "\n"
     "Exit codes: 0 signed or verified, 1 verification failed, 2 damaged ELF file,\n"
     "            3 fatal error (a report follows)\n";
@@ -64,6 +72,7 @@ constexpr const char* kUsage =
 // Copies of the file names that outlive the pools.
 char keptIn[kNameCap];
 char keptBin[kNameCap];
+char keptHex[kNameCap];
 
 void Keep(char*& name, char* copy) {
     if (name == nullptr || name == copy) return;
@@ -71,10 +80,26 @@ void Keep(char*& name, char* copy) {
     name = copy;
 }
 
-// With BINARY the image is written by truncating its file: that file must not be the input.
-void CheckBinNotInput() {
-    if ((bom.flags & kBomBinary) != 0 && PlatSameFile(bom.binName, bom.inName)) {
-        Fatal(NFACT::CreateFile, bom.binName);
+// True when both names designate one file, or would: the same name, or the same existing file.
+bool SameImage(const char* a, const char* b) {
+    return std::strcmp(a, b) == 0 || PlatSameFile(a, b);
+}
+
+// An image is written by truncating its file: that file must not be the input, nor the other
+// image.
+void CheckImageNames() {
+    const bool bin = (bom.flags & kBomBinary) != 0;
+    if (bin && PlatSameFile(bom.binName, bom.inName)) Fatal(NFACT::CreateFile, bom.binName);
+    if ((bom.flags & kBomHex) != 0 &&
+        (SameImage(bom.hexName, bom.inName) || (bin && SameImage(bom.hexName, bom.binName)))) {
+        Fatal(NFACT::CreateFile, bom.hexName);
+    }
+}
+
+void RemoveImage(const char* name) {
+    // Never the user's firmware, whatever name designates it, nor a device or a folder.
+    if (name != nullptr && name[0] != '\0' && PlatStaleImage(name, bom.inName)) {
+        PlatRemoveFile(name);
     }
 }
 
@@ -98,28 +123,28 @@ void SigPrn() {
 }
 
 void RemoveBin() {
-    if (bom.binName == nullptr || bom.binName[0] == '\0') return;
     // A check-only run leaves every file as it is (VERIFY always sets kBomKeep).
     if ((bom.flags & kBomKeep) != 0) return;
-    // Never the user's firmware, whatever name designates it, nor a device or a folder.
-    if (PlatStaleImage(bom.binName, bom.inName)) PlatRemoveFile(bom.binName);
+    RemoveImage(bom.binName);
+    if ((bom.flags & kBomHex) != 0) RemoveImage(bom.hexName);
 }
 
 void KeepNames() {
     Keep(bom.inName, keptIn);
     Keep(bom.binName, keptBin);
+    Keep(bom.hexName, keptHex);
     bom.cmd = nullptr;
     bom.echo = nullptr;
 }
 
 void Fatal(NFACT code, const char* text) {
     const int c = static_cast<int>(code);
-    if (bom.binFp != nullptr) {
-        std::fclose(bom.binFp);
-        bom.binFp = nullptr;
+    for (std::FILE** fp : {&bom.binFp, &bom.hexFp}) {
+        if (*fp != nullptr) std::fclose(*fp);
+        *fp = nullptr;
     }
     RemoveBin();
-    if (c >= 1 && c <= 10) {
+    if (c >= 1 && c <= kCodes) {
         std::fputs(kReports[c].header, stdout);
         if (code == NFACT::CmdLine) {
             std::printf("***  Command line: '%s'\n", bom.echo != nullptr ? bom.echo : "");
@@ -154,20 +179,26 @@ int VortleMain(int argc, char** argv) {
 }
 
 int VortleRun() {
-    CheckBinNotInput();
+    CheckImageNames();
     RemoveBin();
     if (Vortle_Reader() != 0) {
         RemoveBin();
         std::fflush(stdout);
         return kExitAbort;
     }
-    if (verdict != Verdict::Right) {
+    bool wrong = verdict != Verdict::Right;
+    for (int i = 0; i < kImages; ++i) wrong |= ImageVerdict(i) != Verdict::Right;
+    if (wrong) {
         if (verdict == Verdict::WrongSignature) {
             std::printf("*** %s\n", szWrong);
         } else {
             std::printf("*** %s\n", szStat);
-            std::printf("*** Image '%s' %s\n", bom.binName,
-                        verdict == Verdict::ImageMissing ? "is missing" : "differs");
+            for (int i = 0; i < kImages; ++i) {
+                const Verdict v = ImageVerdict(i);
+                if (v == Verdict::Right) continue;
+                std::printf("*** Image '%s' %s\n", ImageName(i),
+                            v == Verdict::ImageMissing ? "is missing" : "differs");
+            }
         }
         std::printf("*** Verification failed.\n");
         std::fflush(stdout);

@@ -13,6 +13,7 @@ enum class NFACT : int {
     NumRange = 8,       // number outside its bounds
     InvalidNum = 9,     // malformed number
     RangeNotFound = 10, // signature range not found
+    HexFile = 11,       // input is not a valid Intel HEX file; the text names the line
 };
 
 // Deletes the image file, prints the report of the code with the caller's text and ends the
@@ -20,7 +21,8 @@ enum class NFACT : int {
 [[noreturn]] void Fatal(NFACT code, const char* text);
 // Prints the banner.
 void SigPrn();
-// Deletes the binary image file named in the command-line record, unless it is the input file.
+// Deletes the image files named in the command-line record (the HEX image only when it is
+// requested), unless one is the input file.
 void RemoveBin();
 // Copies the input and image names out of pool 0, so that they stay readable after the pools
 // are released.

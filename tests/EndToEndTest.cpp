@@ -435,7 +435,7 @@ TEST(EndToEnd, Verify) {
 TEST(EndToEnd, HelpAndVersion) {
     vt::TempDir dir;
     const std::string usage =
-        "Usage: vortle <input.elf> [BINARY[(<image>)]] [BASEADDRESS(<number>)] [VERIFY]\n";
+        "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [BASEADDRESS(<number>)]\n";
     for (const char* only : {"--help", "-h", "/?", "--version", "-V"}) {
         SCOPED_TRACE(only);
         const vt::RunResult r = vt::RunVortle(dir.path, {only});

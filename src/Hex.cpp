@@ -1,0 +1,280 @@
+#include "Hex.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "Argums.h"
+#include "Mapped.h"
+#include "Vortle.h"
+
+namespace {
+
+constexpr uint8_t kNoDigit = 0xFF;
+
+// The value of each character as a hex digit, kNoDigit for any other character.
+constexpr struct Nibbles {
+    uint8_t v[256];
+    constexpr Nibbles() : v{} {
+        for (int c = 0; c < 256; ++c) v[c] = kNoDigit;
+        for (int c = 0; c < 10; ++c) v['0' + c] = static_cast<uint8_t>(c);
+        for (int c = 0; c < 6; ++c) {
+            v['A' + c] = static_cast<uint8_t>(10 + c);
+            v['a' + c] = static_cast<uint8_t>(10 + c);
+        }
+    }
+} kNibble;
+
+constexpr char kUpperDigits[] = "0123456789ABCDEF";
+constexpr char kLowerDigits[] = "0123456789abcdef";
+
+char* PutByte(char* out, uint8_t b) {
+    out[0] = kUpperDigits[b >> 4];
+    out[1] = kUpperDigits[b & 15];
+    return out + 2;
+}
+
+// ---- Reading ----------------------------------------------------------------------------
+
+constexpr uint32_t kHead = 9;       // ':', count, address and type
+constexpr uint32_t kMaxBytes = 260; // count, address, type, 255 data bytes and checksum
+constexpr uint64_t k64K = 0x10000;
+
+// One record line: where it starts, where its text ends (before CR LF) and where the next
+// line starts; its bytes decoded: count, address (2), type, data, checksum.
+struct Line {
+    uint32_t at, end, next;
+    uint8_t b[kMaxBytes];
+};
+
+const uint8_t* text; // the whole mapped file
+uint32_t textSize;
+
+// Finds the line at pos; false when it is empty.
+bool Split(uint32_t pos, Line& l) {
+    const void* nl = std::memchr(text + pos, '\n', textSize - pos);
+    const uint32_t end =
+        nl != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(nl) - text) : textSize;
+    l.at = pos;
+    l.next = nl != nullptr ? end + 1 : textSize;
+    l.end = end > pos && text[end - 1] == '\r' ? end - 1 : end;
+    return l.end > pos;
+}
+
+// Decodes the line's record: ':' and pairs of hex digits whose count byte fits their number
+// and whose bytes sum to zero.
+bool Decode(Line& l) {
+    const uint8_t* p = text + l.at;
+    const uint32_t digits = l.end - l.at - 1;
+    if (p[0] != ':' || digits % 2 != 0 || digits < 10 || digits > 2 * kMaxBytes) return false;
+    const uint32_t n = digits / 2;
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t hi = kNibble.v[p[1 + 2 * i]];
+        const uint8_t lo = kNibble.v[p[2 + 2 * i]];
+        if ((hi | lo) == kNoDigit || hi > 15 || lo > 15) return false;
+        l.b[i] = static_cast<uint8_t>(hi << 4 | lo);
+        sum = static_cast<uint8_t>(sum + l.b[i]);
+    }
+    return sum == 0 && n == l.b[0] + 5u;
+}
+
+// A run of data records, consecutive in the file and in their addresses.
+struct Extent {
+    uint64_t end;     // one past its last address
+    uint32_t fileOff; // where its first record's line starts
+};
+std::map<uint32_t, Extent> extents; // by first address; never overlapping
+
+[[noreturn]] void Invalid(uint32_t line) {
+    char detail[kNameCap + 32];
+    std::snprintf(detail, sizeof detail, "'%s' (line %u)", bom.inName, line);
+    LoadClear(&xfi);
+    Fatal(NFACT::HexFile, detail);
+}
+
+// Takes the data record's addresses [a, a + n): false when one of them was given before.
+bool Take(std::map<uint32_t, Extent>::iterator& last, uint64_t a, uint32_t n, uint32_t at) {
+    if (last != extents.end() && last->second.end == a) {
+        const auto nx = std::next(last);
+        if (nx != extents.end() && nx->first < a + n) return false;
+        last->second.end = a + n;
+        return true;
+    }
+    const auto nx = extents.upper_bound(static_cast<uint32_t>(a));
+    if (nx != extents.end() && nx->first < a + n) return false;
+    if (nx != extents.begin() && std::prev(nx)->second.end > a) return false;
+    last = extents.emplace_hint(nx, static_cast<uint32_t>(a), Extent{a + n, at});
+    return true;
+}
+
+void Scan() {
+    textSize = xfi.size;
+    text = Span(0, textSize);
+    extents.clear();
+    auto last = extents.end();
+    uint64_t base = 0;
+    bool ended = false;
+    uint32_t line = 1;
+    Line l;
+    for (uint32_t pos = 0; pos < textSize; pos = l.next, ++line) {
+        if (!Split(pos, l)) continue;
+        if (ended || !Decode(l)) Invalid(line);
+        const uint32_t n = l.b[0];
+        const uint32_t addr = static_cast<uint32_t>(l.b[1]) << 8 | l.b[2];
+        const uint32_t value = n >= 2 ? static_cast<uint32_t>(l.b[4]) << 8 | l.b[5] : 0;
+        switch (l.b[3]) {
+        case kHexData00: {
+            if (n == 0) break;
+            const uint64_t a = base + addr;
+            if (addr + n > k64K || (a >> 16) != ((a + n - 1) >> 16) || !Take(last, a, n, l.at)) {
+                Invalid(line);
+            }
+            break;
+        }
+        case kHexEnd:
+            if (n != 0) Invalid(line);
+            ended = true;
+            break;
+        case kHexSegment:
+        case kHexUpper:
+            if (n != 2) Invalid(line);
+            base = l.b[3] == kHexSegment ? static_cast<uint64_t>(value) << 4
+                                         : static_cast<uint64_t>(value) << 16;
+            break;
+        case kHexStartSeg:
+        case kHexStartLin:
+            if (n != 4) Invalid(line);
+            break;
+        default:
+            Invalid(line);
+        }
+    }
+    if (!ended) Invalid(line);
+}
+
+// ---- Pieces -----------------------------------------------------------------------------
+
+using ExtentIt = std::map<uint32_t, Extent>::const_iterator;
+ExtentIt runNext; // the first extent of the next piece
+
+// Calls fn(address, line) for each data record of the extents from first on whose addresses
+// meet [from, to), in address order: the extents are walked record by record in the file.
+template <class Fn> void Records(ExtentIt it, uint64_t from, uint64_t to, Fn fn) {
+    for (; it != extents.end() && it->first < to; ++it) {
+        uint64_t a = it->first;
+        Line l;
+        for (uint32_t pos = it->second.fileOff; a < it->second.end && a < to; pos = l.next) {
+            if (!Split(pos, l)) continue;
+            const uint8_t* p = text + l.at;
+            const uint32_t n = static_cast<uint32_t>(kNibble.v[p[1]] << 4 | kNibble.v[p[2]]);
+            const bool data = p[7] == '0' && p[8] == '0';
+            if (!data || n == 0) continue;
+            if (a + n > from) {
+                Decode(l);
+                fn(a, l);
+            }
+            a += n;
+        }
+    }
+}
+
+// The extent that holds addr, or the first behind it.
+ExtentIt ExtentAt(uint32_t addr) {
+    auto it = extents.upper_bound(addr);
+    if (it != extents.begin() && std::prev(it)->second.end > addr) --it;
+    return it;
+}
+
+bool HexNext(Piece& p) {
+    if (runNext == extents.end()) return false;
+    p = Piece{runNext->first, 0, 0, 0};
+    uint64_t end = runNext->second.end;
+    for (++runNext; runNext != extents.end() && runNext->first == end; ++runNext) {
+        end = runNext->second.end;
+    }
+    p.len = static_cast<uint32_t>(end - p.addr);
+    return true;
+}
+
+void HexRead(const Piece&, uint32_t addr, uint8_t* dst, uint32_t len) {
+    const uint64_t to = static_cast<uint64_t>(addr) + len;
+    Records(ExtentAt(addr), addr, to, [&](uint64_t a, const Line& l) {
+        for (uint32_t i = 0; i < l.b[0]; ++i) {
+            if (a + i >= addr && a + i < to) dst[a + i - addr] = l.b[4 + i];
+        }
+    });
+}
+
+// Rewrites the digits of the bytes that change and the record's checksum, in upper case
+// unless the line holds a lower-case hex letter.
+void HexStore(const Piece&, uint32_t addr, const uint8_t* src, uint32_t len) {
+    const uint64_t to = static_cast<uint64_t>(addr) + len;
+    uint8_t* view = xfi.view;
+    Records(ExtentAt(addr), addr, to, [&](uint64_t a, const Line& l) {
+        bool lower = false;
+        for (uint32_t i = l.at; i < l.end; ++i) lower |= text[i] >= 'a' && text[i] <= 'f';
+        const char* digits = lower ? kLowerDigits : kUpperDigits;
+        const uint32_t n = l.b[0];
+        uint8_t sum = 0;
+        for (uint32_t i = 0; i < 4 + n; ++i) {
+            uint8_t b = l.b[i];
+            const uint64_t at = a + i - 4;
+            if (i >= 4 && at >= addr && at < to && src[at - addr] != b) {
+                b = src[at - addr];
+                view[l.at + 1 + 2 * i] = static_cast<uint8_t>(digits[b >> 4]);
+                view[l.at + 2 + 2 * i] = static_cast<uint8_t>(digits[b & 15]);
+            }
+            sum = static_cast<uint8_t>(sum + b);
+        }
+        const uint8_t check = static_cast<uint8_t>(0u - sum);
+        if (check != l.b[4 + n]) {
+            view[l.at + 1 + 2 * (4 + n)] = static_cast<uint8_t>(digits[check >> 4]);
+            view[l.at + 2 + 2 * (4 + n)] = static_cast<uint8_t>(digits[check & 15]);
+        }
+    });
+}
+
+void HexEmit(const Piece& p, ImageSink sink) {
+    static uint8_t buf[65536];
+    uint32_t fill = 0;
+    const uint64_t to = static_cast<uint64_t>(p.addr) + p.len;
+    Records(ExtentAt(p.addr), p.addr, to, [&](uint64_t, const Line& l) {
+        const uint32_t n = l.b[0];
+        if (fill + n > sizeof buf) {
+            sink(buf, fill, -1);
+            fill = 0;
+        }
+        std::memcpy(buf + fill, l.b + 4, n);
+        fill += n;
+    });
+    sink(buf, fill, -1);
+}
+
+constexpr Firmware kHexFirmware{HexNext, InsidePiece, HexRead, HexStore, HexEmit};
+
+} // namespace
+
+uint32_t HexRecord(char* out, uint8_t type, uint16_t addr, const uint8_t* data, uint32_t n) {
+    char* w = out;
+    *w++ = ':';
+    uint8_t sum = static_cast<uint8_t>(n + (addr >> 8) + (addr & 0xFF) + type);
+    w = PutByte(w, static_cast<uint8_t>(n));
+    w = PutByte(w, static_cast<uint8_t>(addr >> 8));
+    w = PutByte(w, static_cast<uint8_t>(addr));
+    w = PutByte(w, type);
+    for (uint32_t i = 0; i < n; ++i) {
+        w = PutByte(w, data[i]);
+        sum = static_cast<uint8_t>(sum + data[i]);
+    }
+    w = PutByte(w, static_cast<uint8_t>(0u - sum));
+    *w++ = '\r';
+    *w++ = '\n';
+    return static_cast<uint32_t>(w - out);
+}
+
+const Firmware& HexInput() {
+    Scan();
+    runNext = extents.begin();
+    return kHexFirmware;
+}

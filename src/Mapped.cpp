@@ -1,0 +1,118 @@
+#include "Mapped.h"
+
+#include <bit>
+#include <cstring>
+
+static_assert(std::endian::native == std::endian::little,
+              "raw values copied out of the file are read as little-endian");
+
+iFi xfi;
+uint8_t* pBuf;
+uint8_t BigEnd;
+Mcx mcx;
+
+namespace {
+
+// The reader's abort: thrown by the reader only, caught only at the abort point.
+struct ReaderAbort {};
+
+[[noreturn]] void Abort() {
+    mcx.err = kErrRefused;
+    throw ReaderAbort{};
+}
+
+uint64_t CurPos() {
+    return static_cast<uint64_t>(pBuf - xfi.view);
+}
+
+} // namespace
+
+int IniLoadFile(iFi* f, const char* name, bool write) {
+    f->view = nullptr;
+    f->hMap = kNoHandle;
+    f->hFile = kNoHandle;
+    if (name == nullptr || name[0] == '\0') return kLoadFailed;
+    const size_t len = std::strlen(name);
+    if (len >= sizeof f->name) return kLoadFailed;
+    std::memcpy(f->name, name, len + 1);
+    f->hFile = PlatOpenRW(f->name, write);
+    if (f->hFile == kNoHandle) return kLoadFailed;
+    f->hMap = PlatCreateMapping(f->hFile, write);
+    if (f->hMap == kNoHandle) return kLoadFailed;
+    if (PlatFileStatus(f->name, f->hFile, &f->status, write) != 0) return kLoadFailed;
+    // The size is a 32-bit count below 2 GiB; larger files lie outside the reader's model.
+    if (f->status.st_size <= 0 || f->status.st_size > 0x7FFFFFFF) return kLoadFailed;
+    f->size = static_cast<uint32_t>(f->status.st_size);
+    f->view = static_cast<uint8_t*>(PlatMapView(f->hMap, f->hFile, f->size, write));
+    if (f->view == nullptr) return kLoadFailed;
+    return 0;
+}
+
+void LoadClear(iFi* f) {
+    if (f->view != nullptr) {
+        PlatUnmapView(f->view, f->size);
+        f->view = nullptr;
+    }
+    if (f->hMap != kNoHandle) {
+        PlatCloseMapping(f->hMap);
+        f->hMap = kNoHandle;
+    }
+    if (f->hFile != kNoHandle) {
+        PlatCloseFile(f->hFile);
+        f->hFile = kNoHandle;
+    }
+}
+
+void SetPos(uint32_t position) {
+    if (position > xfi.size) Abort();
+    pBuf = xfi.view + position;
+}
+
+uint32_t Read(void* dst, uint32_t len) {
+    if (CurPos() + len > xfi.size) Abort();
+    if (len == 0) return 0;
+    std::memcpy(dst, pBuf, len);
+    pBuf += len;
+    return len;
+}
+
+uint32_t ReadW32() {
+    uint8_t b[4];
+    for (uint8_t& byte : b) Read(&byte, 1);
+    return b[0] | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
+           static_cast<uint32_t>(b[3]) << 24;
+}
+
+uint8_t* Span(uint32_t off, uint32_t len) {
+    if (static_cast<uint64_t>(off) + len > xfi.size) Abort();
+    SetPos(off);
+    return pBuf;
+}
+
+uint16_t MakeW16(uint16_t v) {
+    return BigEnd ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
+}
+
+uint32_t MakeW32(uint32_t v) {
+    if (!BigEnd) return v;
+    return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+}
+
+int ReaderGuard(void (*body)()) {
+    try {
+        body();
+    } catch (const ReaderAbort&) {
+        return -1;
+    }
+    return 0;
+}
+
+uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Store32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, sizeof v);
+}

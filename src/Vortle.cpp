@@ -86,14 +86,19 @@ bool SameImage(const char* a, const char* b) {
 }
 
 // An image is written by truncating its file: that file must not be the input, nor the other
-// image.
+// image. Such a run changes nothing, not even a stale image.
 void CheckImageNames() {
     const bool bin = (bom.flags & kBomBinary) != 0;
-    if (bin && PlatSameFile(bom.binName, bom.inName)) Fatal(NFACT::CreateFile, bom.binName);
-    if ((bom.flags & kBomHex) != 0 &&
-        (SameImage(bom.hexName, bom.inName) || (bin && SameImage(bom.hexName, bom.binName)))) {
-        Fatal(NFACT::CreateFile, bom.hexName);
+    const char* clash = nullptr;
+    if (bin && PlatSameFile(bom.binName, bom.inName)) {
+        clash = bom.binName;
+    } else if ((bom.flags & kBomHex) != 0 && (SameImage(bom.hexName, bom.inName) ||
+                                              (bin && SameImage(bom.hexName, bom.binName)))) {
+        clash = bom.hexName;
     }
+    if (clash == nullptr) return;
+    bom.flags |= kBomKeep;
+    Fatal(NFACT::CreateFile, clash);
 }
 
 void RemoveImage(const char* name) {

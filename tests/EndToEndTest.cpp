@@ -16,17 +16,8 @@ namespace {
 using vt::Bytes;
 using vt::Elf;
 
-const std::string kDone = "*** Processing completed, no Errors.\n";
-
-// The status line; an ARM-state table sums all eight words and keeps the signature at 0x14.
-std::string Status(bool updated, uint32_t start, uint32_t sig, bool arm = false) {
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "*** %sSignature over Range[32] (0x%08X - 0x%08X): @0x%08X = 0x%08X\n",
-                  updated ? "Updated " : "", start, start + (arm ? 0x1C : 0x18),
-                  start + (arm ? 0x14 : 0x1C), sig);
-    return line;
-}
+using vt::kDone;
+using vt::Status;
 
 std::string ArmStatus(bool updated, uint32_t start, uint32_t sig) {
     return Status(updated, start, sig, true);

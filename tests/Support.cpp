@@ -1,5 +1,6 @@
 #include "Support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,35 @@ namespace vt {
 
 const std::string kBanner =
     "V1.4\nVORTLE - Signature Creator V1.4\n(C) Copyright 2026 The Vortle Authors\n\n";
+
+const std::string kDone = "*** Processing completed, no Errors.\n";
+
+std::string Status(bool updated, uint32_t start, uint32_t sig, bool arm) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "*** %sSignature over Range[32] (0x%08X - 0x%08X): @0x%08X = 0x%08X\n",
+                  updated ? "Updated " : "", start, start + (arm ? 0x1C : 0x18),
+                  start + (arm ? 0x14 : 0x1C), sig);
+    return line;
+}
+
+void WriteText(const fs::path& p, const std::string& text) {
+    WriteFile(p, Bytes(text.begin(), text.end()));
+}
+
+std::string ReadText(const fs::path& p) {
+    const Bytes b = ReadFile(p);
+    return std::string(b.begin(), b.end());
+}
+
+bool Succeeds(const std::string& command) {
+#ifdef _WIN32
+    (void)command;
+    return false;
+#else
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+#endif
+}
 
 uint32_t Get32(const Bytes& b, size_t off, bool big) {
     uint32_t v = 0;

@@ -84,6 +84,10 @@ std::string Lf(const std::string& text);
 fs::path DeathDir(const std::string& name);
 
 void WriteFile(const fs::path& p, const Bytes& b);
+void WriteText(const fs::path& p, const std::string& text);
+std::string ReadText(const fs::path& p);
+// True when the command runs and succeeds (a shell line; output discarded).
+bool Succeeds(const std::string& command);
 Bytes ReadFile(const fs::path& p);
 
 // The tool's path as the tool reports it.
@@ -107,6 +111,10 @@ constexpr const char* kExeSuffix = "";
 
 // The banner, as every run prints it first.
 extern const std::string kBanner;
+// The completion line of a run without errors.
+extern const std::string kDone;
+// The status line; an ARM-state table sums all eight words and keeps the signature at 0x14.
+std::string Status(bool updated, uint32_t start, uint32_t sig, bool arm = false);
 // The report of a fatal code-1 error whose echo is the tool's path and echoTail.
 std::string CmdReport(const std::string& echoTail, const std::string& error);
 // The same with the whole echo given.

@@ -3,6 +3,7 @@
 #   blinky.elf          linked at 0x0000 (sign with: vortle blinky.elf BINARY)
 #   blinky-app2000.elf  linked at 0x2000, behind a bootloader (vortle blinky-app2000.elf BA(0x2000))
 #   blinky-be.elf       big-endian build of blinky.elf
+#   blinky.hex, blinky.bin  blinky.elf as Intel HEX and as raw image
 set -eu
 cd "$(dirname "$0")"
 CC=${CC:-arm-none-eabi-gcc}
@@ -11,3 +12,8 @@ LDFLAGS="-T lpc1768.ld -Wl,--gc-sections -Wl,-z,max-page-size=0x100 -Wl,--build-
 $CC $CFLAGS $LDFLAGS -o blinky.elf startup.c main.c
 $CC $CFLAGS $LDFLAGS -Wl,--defsym=FLASH_ORIGIN=0x2000 -o blinky-app2000.elf startup.c main.c
 $CC $CFLAGS -mbig-endian $LDFLAGS -o blinky-be.elf startup.c main.c
+# The same firmware as the flows that sign a HEX or raw image see it (unsigned):
+#   blinky.hex  Intel HEX (vortle blinky.hex)      blinky.bin  raw image at 0 (vortle blinky.bin)
+OBJCOPY=${OBJCOPY:-arm-none-eabi-objcopy}
+$OBJCOPY -O ihex blinky.elf blinky.hex
+$OBJCOPY -O binary blinky.elf blinky.bin

@@ -1,0 +1,398 @@
+// HEX and raw binary inputs signed in place, and the HEX image: the built tool on real files,
+// checked byte for byte and, where they are installed, with the tools that read these files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "Support.h"
+
+namespace {
+
+using vt::Bytes;
+using vt::kDone;
+using vt::Status;
+
+const vt::fs::path kSamples = vt::fs::path(VORTLE_SOURCE_DIR) / "examples" / "lpc1768-blinky";
+constexpr uint32_t kBlinkySig = 0xEFFF7E78;
+
+// One Intel HEX record, as an independent oracle for the tool's encoder and reader.
+std::string Rec(uint8_t type, uint16_t addr, const Bytes& data, const char* eol = "\r\n") {
+    char head[16];
+    uint8_t sum = static_cast<uint8_t>(data.size() + (addr >> 8) + addr + type);
+    std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(data.size()), addr,
+                  type);
+    std::string r = head;
+    for (uint8_t b : data) {
+        char d[3];
+        std::snprintf(d, sizeof d, "%02X", b);
+        r += d;
+        sum = static_cast<uint8_t>(sum + b);
+    }
+    char c[3];
+    std::snprintf(c, sizeof c, "%02X", static_cast<uint8_t>(0u - sum));
+    return r + c + eol;
+}
+
+const std::string kEof = ":00000001FF\r\n";
+
+std::string Upper(uint16_t hi) {
+    return Rec(4, 0, {static_cast<uint8_t>(hi >> 8), static_cast<uint8_t>(hi)});
+}
+
+// Records of at most 16 bytes from addr on (all inside one 64 KiB block).
+std::string Records(uint16_t addr, const Bytes& data) {
+    std::string r;
+    for (size_t i = 0; i < data.size(); i += 16) {
+        const size_t n = data.size() - i < 16 ? data.size() - i : 16;
+        r += Rec(
+            0, static_cast<uint16_t>(addr + i),
+            Bytes(data.begin() + static_cast<long>(i), data.begin() + static_cast<long>(i + n)));
+    }
+    return r;
+}
+
+Bytes Signed(Bytes b, size_t at = 0) {
+    vt::Put32(b, at + 0x1C, vt::SigOf(b, at));
+    return b;
+}
+
+std::string HexFileReport(int line) {
+    return vt::Report("processing hex file",
+                      "invalid hex file 'app.hex' (line " + std::to_string(line) + ")");
+}
+
+std::string NotFound(uint32_t start) {
+    char line[80];
+    std::snprintf(line, sizeof line, "Range not found: 0x%08X - 0x%08X", start, start + 0x1C);
+    return vt::Report("processing elf/dwarf file", line);
+}
+
+TEST(Formats, HexInputErrors) {
+    const Bytes v = vt::Vectors(8);
+    const std::string good = Records(0, v);
+    struct Bad {
+        const char* what;
+        std::string text;
+        int line;
+    };
+    const Bad cases[] = {
+        {"bad checksum", ":10000000008000104300000041000000410000009C\r\n" + kEof, 1},
+        {"odd digit count", good + ":0000000\r\n" + kEof, 3},
+        {"bad character", good + ":00000001FG\r\n", 3},
+        {"blank after the record", good + ":00000001FF \r\n", 3},
+        {"count mismatch", good + ":0100000001FF\r\n" + kEof, 3},
+        {"unknown type", Rec(6, 0, {}) + kEof, 1},
+        {"04 with one byte", Rec(4, 0, {1}) + good + kEof, 1},
+        {"01 with data", good + Rec(1, 0, {0}), 3},
+        {"data after 01", good + "\r\n" + kEof + "\n" + good, 6},
+        {"no 01", good + "\n", 4},
+        {"no 01, no final line end", good.substr(0, good.size() - 2), 3},
+        {"record across 64 KiB", Rec(0, 0xFFF8, v), 1},
+        {"record across 64 KiB with an 02 base", Rec(2, 0, {0x08, 0x00}) + Rec(0, 0x7FF8, v), 2},
+        {"address twice", good + Records(0x18, Bytes(4, 0)) + kEof, 3},
+        {"address twice, out of order",
+         Records(0x40, v) + good + Rec(0, 0x3C, {1, 2, 3, 4, 5}) + kEof, 5},
+        {"no colon", good + "10000000\r\n" + kEof, 3},
+        {"a lone carriage return", good + "\r" + kEof, 3},
+    };
+    vt::TempDir dir;
+    for (const Bad& c : cases) {
+        SCOPED_TRACE(c.what);
+        vt::WriteText(dir / "app.hex", c.text);
+        vt::WriteFile(dir / "app.BIN", {1});
+        vt::WriteFile(dir / "app.HEX", {2});
+        const vt::RunResult r = vt::RunVortle(dir.path, {"app.hex", "BINARY", "HEX(app.HEX)"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.out, vt::kBanner + HexFileReport(c.line));
+        EXPECT_EQ(vt::ReadText(dir / "app.hex"), c.text);
+        EXPECT_FALSE(vt::fs::exists(dir / "app.BIN"));
+        EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
+    }
+}
+
+// HEX and raw inputs: what is signed, what the images hold, and what stays as it is.
+TEST(Formats, Inputs) {
+    const Bytes v = vt::Vectors(12);
+    const Bytes s = Signed(v);
+    const uint32_t sig = vt::SigOf(v);
+    // Every line of these holds a hex letter.
+    const Bytes vl = vt::Vectors(12, 0x1000ABC0);
+    const auto low = [](std::string t) {
+        for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        return t;
+    };
+    struct Case {
+        const char* what;
+        const char* name;
+        std::string in;
+        std::vector<std::string> opts;
+        std::string out;
+        std::string after;
+        std::optional<Bytes> bin;       // out.bin afterwards
+        std::optional<std::string> hex; // out.hex afterwards
+    };
+    const std::string ok = Status(true, 0, sig) + kDone;
+    const std::string at2000 = Status(true, 0x2000, sig) + kDone;
+    const std::string sHex = Records(0, s);
+    // The record with the signature: only its digits 0x1C..0x1F and its checksum change.
+    const std::string lf = Rec(0, 0, Bytes(v.begin(), v.begin() + 16), "\n") +
+                           Rec(0, 16, Bytes(v.begin() + 16, v.begin() + 32), "\n") + ":00000001FF";
+    const std::string lfSigned = Rec(0, 0, Bytes(s.begin(), s.begin() + 16), "\n") +
+                                 Rec(0, 16, Bytes(s.begin() + 16, s.begin() + 32), "\n") +
+                                 ":00000001FF";
+    const Case cases[] = {
+        {"HEX in place, CR LF kept", "app.hex", Records(0, v) + kEof, {}, ok, sHex + kEof, {}, {}},
+        {"LF lines, no final line end", "app.hex", lf, {}, ok, lfSigned, {}, {}},
+        {"lower-case lines stay lower-case",
+         "app.hex",
+         low(Records(0, vl)) + kEof,
+         {},
+         Status(true, 0, vt::SigOf(vl)) + kDone,
+         low(Records(0, Signed(vl))) + kEof,
+         {},
+         {}},
+        {"03 and 05 are read and ignored, empty lines kept",
+         "app.hex",
+         Rec(3, 0, {0, 0, 0, 0}) + "\r\n" + Records(0, v) + Rec(5, 0, {0, 0, 1, 0}) + kEof + "\n",
+         {},
+         ok,
+         Rec(3, 0, {0, 0, 0, 0}) + "\r\n" + sHex + Rec(5, 0, {0, 0, 1, 0}) + kEof + "\n",
+         {},
+         {}},
+        {"02 base, the later base wins",
+         "app.hex",
+         Rec(4, 0, {0, 1}) + Rec(2, 0, {0x02, 0x00}) + Records(0, v) + kEof,
+         {"BA(0x2000)", "BIN(out.bin)", "HEX(out.hex)"},
+         at2000,
+         Rec(4, 0, {0, 1}) + Rec(2, 0, {0x02, 0x00}) + sHex + kEof,
+         s,
+         Upper(0) + Records(0x2000, s) + kEof},
+        {"records out of order, a gap of zeros, images ascending",
+         "app.hex",
+         Records(0x40, {7, 8}) + Records(0x10, Bytes(v.begin() + 16, v.end())) +
+             Records(0, Bytes(v.begin(), v.begin() + 16)) + kEof,
+         {"BIN(out.bin)", "HEX(out.hex)"},
+         ok,
+         Records(0x40, {7, 8}) + Records(0x10, Bytes(s.begin() + 16, s.end())) +
+             Records(0, Bytes(s.begin(), s.begin() + 16)) + kEof,
+         [&] {
+             Bytes b = s;
+             b.resize(0x40, 0);
+             b.push_back(7);
+             b.push_back(8);
+             return b;
+         }(),
+         Upper(0) + Records(0, s) + Rec(0, 0x40, {7, 8}) + kEof},
+        {"range not in the data",
+         "app.hex",
+         Records(0, Bytes(v.begin(), v.begin() + 28)) + kEof,
+         {},
+         NotFound(0),
+         Records(0, Bytes(v.begin(), v.begin() + 28)) + kEof,
+         {},
+         {}},
+        {"range split by a gap",
+         "app.hex",
+         Records(0, Bytes(v.begin(), v.begin() + 16)) +
+             Records(17, Bytes(v.begin() + 17, v.end())) + kEof,
+         {},
+         NotFound(0),
+         Records(0, Bytes(v.begin(), v.begin() + 16)) +
+             Records(17, Bytes(v.begin() + 17, v.end())) + kEof,
+         {},
+         {}},
+        {"raw image at 0",
+         "app.BiN",
+         std::string(v.begin(), v.end()),
+         {"BIN(out.bin)", "HEX(out.hex)"},
+         ok,
+         std::string(s.begin(), s.end()),
+         s,
+         Upper(0) + Records(0, s) + kEof},
+        {"raw image too short",
+         "app.bin",
+         std::string(v.begin(), v.begin() + 31),
+         {},
+         NotFound(0),
+         std::string(v.begin(), v.begin() + 31),
+         {},
+         {}},
+        {"raw image is read from 0 only",
+         "app.bin",
+         std::string(v.begin(), v.end()),
+         {"BA(0x20)"},
+         NotFound(0x20),
+         std::string(v.begin(), v.end()),
+         {},
+         {}},
+        {"no ELF file and no .bin",
+         "app.dat",
+         std::string(v.begin(), v.end()) + std::string(16, 0),
+         {},
+         vt::Report("accessing file", "invalid elf/dwarf file 'app.dat'"),
+         std::string(v.begin(), v.end()) + std::string(16, 0),
+         {},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vt::TempDir dir;
+        vt::WriteText(dir / c.name, c.in);
+        std::vector<std::string> args{c.name};
+        args.insert(args.end(), c.opts.begin(), c.opts.end());
+        const vt::RunResult r = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(r.code, c.out.find("Fatal") == std::string::npos ? 0 : 3);
+        EXPECT_EQ(r.out, vt::kBanner + c.out);
+        EXPECT_EQ(vt::ReadText(dir / c.name), c.after);
+        EXPECT_EQ(vt::fs::exists(dir / "out.bin"), c.bin.has_value());
+        if (c.bin) {
+            EXPECT_EQ(vt::ReadFile(dir / "out.bin"), *c.bin);
+        }
+        EXPECT_EQ(vt::fs::exists(dir / "out.hex"), c.hex.has_value());
+        if (c.hex) {
+            EXPECT_EQ(vt::ReadText(dir / "out.hex"), *c.hex);
+        }
+    }
+}
+
+// The HEX image of an ELF input: segments in table order, 04 records where the upper address
+// bits change, no record across 64 KiB, and the names it may not take.
+TEST(Formats, HexImage) {
+    const Bytes v = vt::Vectors(8);
+    const Bytes tail = vt::Vectors(6, 0x55);
+    const Bytes elf = vt::Elf{.segs = {vt::Code(0, v), vt::Code(0x1FFF8, tail)}}.Build();
+    const auto cannotCreate = [](const std::string& n) {
+        return vt::Report("accessing file", "cannot create file '" + n + "'");
+    };
+    const std::string ok = Status(true, 0, vt::SigOf(v)) + kDone;
+    const std::string image = Upper(0) + Records(0, Signed(v)) + Upper(1) +
+                              Rec(0, 0xFFF8, Bytes(tail.begin(), tail.begin() + 8)) + Upper(2) +
+                              Records(0, Bytes(tail.begin() + 8, tail.end())) + kEof;
+    struct Case {
+        std::vector<std::string> opts;
+        int code;
+        std::string out;
+        std::optional<std::string> hex; // app.HEX afterwards
+    };
+    const Case cases[] = {
+        {{"HEX"}, 0, ok, image},
+        {{"hex(app.HEX)", "BINARY"}, 0, ok, image},
+        {{}, 0, ok, "stale"}, // untouched without HEX
+        {{"HEX(app.elf)"}, 3, cannotCreate("app.elf"), "stale"},
+        {{"BIN(app.HEX)", "HEX"}, 3, cannotCreate("app.HEX"), "stale"},
+        {{"HEX", "HEX"}, 3, vt::CmdReport(" app.elf HEX HEX", "redefinition"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.opts.empty() ? "none" : c.opts.front());
+        vt::TempDir dir;
+        vt::WriteFile(dir / "app.elf", elf);
+        vt::WriteText(dir / "app.HEX", "stale");
+        std::vector<std::string> args{"app.elf"};
+        args.insert(args.end(), c.opts.begin(), c.opts.end());
+        const vt::RunResult r = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, vt::kBanner + c.out);
+        EXPECT_EQ(vt::fs::exists(dir / "app.HEX"), c.hex.has_value());
+        if (c.hex) {
+            EXPECT_EQ(vt::ReadText(dir / "app.HEX"), *c.hex);
+        }
+    }
+    // A segment reaching past 0xFFFFFFFF cannot be addressed in a HEX file.
+    vt::TempDir dir;
+    vt::WriteFile(dir / "app.elf",
+                  vt::Elf{.segs = {vt::Code(0, v), vt::Code(0xFFFFFFF8, v)}}.Build());
+    const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "HEX"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, vt::kBanner + vt::Report("writing file", "I/O error on file 'app.HEX'"));
+    EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
+}
+
+TEST(Formats, VerifyImages) {
+    vt::TempDir dir;
+    const std::string in = Records(0, Signed(vt::Vectors(8))) + kEof;
+    vt::WriteText(dir / "app.hex", in);
+    const std::string status = Status(false, 0, vt::SigOf(vt::Vectors(8)));
+    const std::string failed = "*** Verification failed.\n";
+    const std::vector<std::string> args{"app.hex", "BIN(a.bin)", "HEX(a.hex)", "VERIFY"};
+    vt::RunResult r = vt::RunVortle(dir.path, args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, vt::kBanner + status + "*** Image 'a.bin' is missing\n" +
+                         "*** Image 'a.hex' is missing\n" + failed);
+    ASSERT_EQ(vt::RunVortle(dir.path, {"app.hex", "BIN(a.bin)", "HEX(a.hex)"}).code, 0);
+    r = vt::RunVortle(dir.path, args);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, vt::kBanner + status + kDone);
+    vt::WriteText(dir / "a.hex", vt::ReadText(dir / "a.hex") + "\r\n");
+    r = vt::RunVortle(dir.path, args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, vt::kBanner + status + "*** Image 'a.hex' differs\n" + failed);
+    EXPECT_EQ(vt::ReadText(dir / "app.hex"), in);
+}
+
+// The sample firmware as ELF, HEX and raw image: one signature, the same images, and files
+// that the tools of a firmware flow read as the same bytes.
+TEST(Formats, SampleInEveryFormat) {
+    std::optional<Bytes> bin;
+    for (const char* ext : {"elf", "hex", "bin"}) {
+        SCOPED_TRACE(ext);
+        vt::TempDir dir;
+        const std::string name = std::string("fw.") + ext;
+        const Bytes before = vt::ReadFile(kSamples / (std::string("blinky.") + ext));
+        vt::WriteFile(dir / name, before);
+        vt::RunResult r = vt::RunVortle(dir.path, {name, "BIN(fw.img)", "HEX(fw.ihx)"});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, vt::kBanner + Status(true, 0, kBlinkySig) + kDone);
+        // At most the signature's digits and the checksum of their record change.
+        const Bytes after = vt::ReadFile(dir / name);
+        ASSERT_EQ(after.size(), before.size());
+        std::vector<size_t> changed;
+        for (size_t i = 0; i < after.size(); ++i) {
+            if (after[i] != before[i]) changed.push_back(i);
+        }
+        ASSERT_FALSE(changed.empty());
+        if (std::string(ext) == "hex") {
+            const std::string text(before.begin(), before.end());
+            const size_t line = text.find("\n:10001000") + 1;
+            for (size_t i : changed) {
+                EXPECT_TRUE((i >= line + 33 && i < line + 41) || i == line + 41 || i == line + 42)
+                    << i;
+            }
+        } else if (std::string(ext) == "bin") {
+            EXPECT_TRUE(changed.front() >= 0x1C && changed.back() < 0x20);
+        }
+        const Bytes image = vt::ReadFile(dir / "fw.img");
+        if (bin) {
+            EXPECT_EQ(image, *bin);
+        }
+        bin = image;
+        r = vt::RunVortle(dir.path, {name, "BIN(fw.img)", "HEX(fw.ihx)", "VERIFY"});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, vt::kBanner + Status(false, 0, kBlinkySig) + kDone);
+#ifndef _WIN32
+        // Read by the tools of a firmware flow, the HEX image holds the binary image's bytes.
+        const std::string cd = "cd '" + dir.path.string() + "' && ";
+        if (vt::Succeeds("arm-none-eabi-objcopy --version")) {
+            ASSERT_TRUE(vt::Succeeds(cd + "arm-none-eabi-objcopy -I ihex -O binary fw.ihx o.bin"));
+            EXPECT_EQ(vt::ReadFile(dir / "o.bin"), image);
+            if (std::string(ext) == "elf") {
+                ASSERT_TRUE(vt::Succeeds(cd +
+                                         "arm-none-eabi-objcopy -O ihex fw.elf r.hex && "
+                                         "arm-none-eabi-objcopy -I ihex -O binary r.hex r.bin"));
+                EXPECT_EQ(vt::ReadFile(dir / "r.bin"), image);
+            }
+        }
+        if (vt::Succeeds("srec_cat -version")) {
+            ASSERT_TRUE(vt::Succeeds(cd + "srec_cat fw.ihx -intel -o s.bin -binary"));
+            EXPECT_EQ(vt::ReadFile(dir / "s.bin"), image);
+        }
+        if (vt::Succeeds("/usr/bin/python3 -c 'import intelhex'")) {
+            ASSERT_TRUE(vt::Succeeds(cd + "/usr/bin/python3 -c \"import intelhex; "
+                                          "intelhex.IntelHex('fw.ihx').tobinfile('p.bin')\""));
+            EXPECT_EQ(vt::ReadFile(dir / "p.bin"), image);
+        }
+#endif
+    }
+}
+
+} // namespace

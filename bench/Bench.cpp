@@ -138,6 +138,19 @@ void Unsign(const fs::path& p, uint32_t at) {
     if (fd >= 0) close(fd);
 }
 
+// Restores the first bytes of a HEX file from its pristine copy: the signature's record is
+// among them.
+void RestoreHead(const fs::path& p, const fs::path& pristine) {
+    char head[4096];
+    std::ifstream in(pristine, std::ios::binary);
+    in.read(head, sizeof head);
+    const int fd = open(p.c_str(), O_WRONLY);
+    if (fd < 0 || pwrite(fd, head, static_cast<size_t>(in.gcount()), 0) != in.gcount()) {
+        std::perror("restore");
+    }
+    if (fd >= 0) close(fd);
+}
+
 struct Job {
     std::string group;
     std::string label;
@@ -325,6 +338,10 @@ int main(int argc, char** argv) {
     if (chdir(dir.c_str()) != 0) return 1;
     std::fprintf(stderr, "generating inputs in %s\n", dir.c_str());
     fs::copy_file(sample, dir / "sample.elf");
+    for (const char* ext : {"hex", "bin"}) {
+        fs::copy_file(fs::path(sample).replace_extension(ext),
+                      dir / ("sample." + std::string(ext)));
+    }
     const std::vector<uint64_t> patchSizes =
         quick ? std::vector<uint64_t>{KiB, MiB}
               : std::vector<uint64_t>{KiB, MiB, 16 * MiB, 256 * MiB, GiB};
@@ -354,6 +371,34 @@ int main(int argc, char** argv) {
         }
     };
     firmware("sample.elf", "sample firmware", 0x100);
+    // The same firmware as a HEX file and a raw image, signed in place.
+    fs::copy_file("sample.hex", "sample.hex.orig");
+    jobs.push_back(MakeJob("firmware", "vortle sample.hex", {vortle, "sample.hex"},
+                           [] { RestoreHead("sample.hex", "sample.hex.orig"); }));
+    jobs.push_back(MakeJob("firmware", "vortle sample.bin", {vortle, "sample.bin"},
+                           [] { Unsign("sample.bin", 0); }));
+    // HEX: a large image written as HEX, and that HEX file signed in place.
+    const uint64_t hexSize = quick ? MiB : 16 * MiB;
+    const std::string hexElf = "fw-" + std::to_string(hexSize) + ".elf";
+    if (std::system((vortle + " " + hexElf + " 'HEX(big.hex)' >/dev/null").c_str()) != 0) return 1;
+    fs::copy_file("big.hex", "big.hex.orig");
+    const uint64_t bigHex = fs::file_size("big.hex");
+    jobs.push_back(
+        MakeJob("hex", "vortle HEX, " + SizeText(hexSize), {vortle, hexElf, "HEX(o.hex)"}, [=] {
+            Unsign(hexElf, kPayload);
+            std::remove("o.hex");
+        }));
+    jobs.push_back(MakeJob("hex", "vortle big.hex in place", {vortle, "big.hex"},
+                           [] { RestoreHead("big.hex", "big.hex.orig"); }));
+    if (objcopy) {
+        jobs.push_back(MakeJob("hex", "objcopy -O ihex, " + SizeText(hexSize),
+                               {"arm-none-eabi-objcopy", "-O", "ihex", hexElf, "obj.hex"},
+                               rm("obj.hex")));
+        jobs.push_back(
+            MakeJob("hex", "objcopy -I ihex -O binary big.hex",
+                    {"arm-none-eabi-objcopy", "-I", "ihex", "-O", "binary", "big.hex", "obj.bin"},
+                    rm("obj.bin")));
+    }
     firmware("fw-" + std::to_string(MiB) + ".elf", "1 MiB firmware", kPayload);
     for (uint64_t s : patchSizes) {
         const std::string name = "fw-" + std::to_string(s) + ".elf";
@@ -429,6 +474,25 @@ int main(int argc, char** argv) {
                    Median(*v) / Median(*o) <= 0.5);
         }
     }
+    for (const std::string fmt : {"hex", "bin"}) {
+        const Job* v = find("vortle sample." + fmt);
+        const Job* e = find("vortle sample firmware BINARY");
+        target("vortle sample." + fmt + " / sample ELF run", Median(*v) / Median(*e), "<= 1.2",
+               Median(*v) / Median(*e) <= 1.2);
+    }
+    const Job* hexW = find("vortle HEX, " + SizeText(hexSize));
+    const Job* hexS = find("vortle big.hex in place");
+    if (const Job* o = find("objcopy -O ihex, " + SizeText(hexSize))) {
+        target("vortle HEX / objcopy -O ihex, " + SizeText(hexSize), Median(*hexW) / Median(*o),
+               "<= 0.5", Median(*hexW) / Median(*o) <= 0.5);
+    }
+    if (const Job* o = find("objcopy -I ihex -O binary big.hex")) {
+        target("vortle big.hex (" + SizeText(bigHex) + ") / objcopy -I ihex -O binary",
+               Median(*hexS) / Median(*o), "<= 0.25", Median(*hexS) / Median(*o) <= 0.25);
+    }
+    target("peak RSS of big.hex in place - its size, MiB",
+           (static_cast<double>(hexS->rssKb) * 1024 - static_cast<double>(bigHex)) / MiB, "<= 8",
+           static_cast<double>(hexS->rssKb) * 1024 <= static_cast<double>(bigHex + 8 * MiB));
     const Job* p0 = find("vortle, " + SizeText(patchSizes.front()));
     const Job* p1 = find("vortle, " + SizeText(patchSizes.back()));
     target("patch " + SizeText(patchSizes.back()) + " / patch " + SizeText(patchSizes.front()),

@@ -100,14 +100,15 @@ TEST(Formats, HexInputErrors) {
     for (const Bad& c : cases) {
         SCOPED_TRACE(c.what);
         vt::WriteText(dir / "app.hex", c.text);
-        vt::WriteFile(dir / "app.BIN", {1});
-        vt::WriteFile(dir / "app.HEX", {2});
-        const vt::RunResult r = vt::RunVortle(dir.path, {"app.hex", "BINARY", "HEX(app.HEX)"});
+        vt::WriteFile(dir / "out.bin", {1});
+        vt::WriteFile(dir / "out.hex", {2});
+        const vt::RunResult r =
+            vt::RunVortle(dir.path, {"app.hex", "BIN(out.bin)", "HEX(out.hex)"});
         EXPECT_EQ(r.code, 3);
         EXPECT_EQ(r.out, vt::kBanner + HexFileReport(c.line));
         EXPECT_EQ(vt::ReadText(dir / "app.hex"), c.text);
-        EXPECT_FALSE(vt::fs::exists(dir / "app.BIN"));
-        EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
+        EXPECT_FALSE(vt::fs::exists(dir / "out.bin"));
+        EXPECT_FALSE(vt::fs::exists(dir / "out.hex"));
     }
 }
 

@@ -1,16 +1,17 @@
-# vortle_sign(<target> [BINARY [<image>]] [BASEADDRESS <address>])
+# vortle_sign(<target> [BINARY [<image>]] [HEX [<image>]] [BASEADDRESS <address>])
 #
 # Adds the post-build step that signs the firmware executable <target> in place. With BINARY
 # it also writes the binary image: by default next to the executable, named like it with the
-# extension BIN, or <image> (relative names are taken from the current binary folder). The
-# image is declared as a byproduct of the build. BASEADDRESS moves the signed range, for an
+# extension BIN, or <image> (relative names are taken from the current binary folder). HEX
+# writes the Intel HEX image the same way, by default with the extension HEX. The images are
+# declared as byproducts of the build. BASEADDRESS moves the signed range, for an
 # application linked behind a bootloader (decimal, or hexadecimal with 0x).
 #
-# vortle_verify(<target> [BINARY [<image>]] [BASEADDRESS <address>])
+# vortle_verify(<target> [BINARY [<image>]] [HEX [<image>]] [BASEADDRESS <address>])
 #
 # Adds the test vortle.verify.<target> (run by ctest) that checks, without changing anything,
 # that the built <target> is signed and, with BINARY, that its image holds exactly the bytes
-# that signing writes. Give it the same arguments as vortle_sign().
+# that signing writes (the same for HEX). Give it the same arguments as vortle_sign().
 
 # The tool's arguments for <target> and the options in ARGN, into <args_var>; the image files
 # into <byproducts_var>.
@@ -23,17 +24,22 @@ function(_vortle_arguments fn target args_var byproducts_var)
   set(rest ${ARGN})
   while(rest)
     list(POP_FRONT rest word)
-    if(word STREQUAL "BINARY")
+    if(word STREQUAL "BINARY" OR word STREQUAL "HEX")
       list(LENGTH rest left)
       set(image "")
       if(left GREATER 0)
         list(GET rest 0 next)
-        if(NOT next STREQUAL "BASEADDRESS" AND NOT next STREQUAL "BINARY")
+        if(NOT next MATCHES "^(BASEADDRESS|BINARY|HEX)$")
           list(POP_FRONT rest image)
         endif()
       endif()
+      if(word STREQUAL "BINARY")
+        set(ext BIN)
+      else()
+        set(ext HEX)
+      endif()
       if(image STREQUAL "")
-        # The tool names the image like the executable, with the extension BIN.
+        # The tool names the image like the executable, with the extension BIN or HEX.
         get_target_property(dir ${target} RUNTIME_OUTPUT_DIRECTORY)
         if(NOT dir)
           get_target_property(dir ${target} BINARY_DIR)
@@ -42,13 +48,13 @@ function(_vortle_arguments fn target args_var byproducts_var)
         if(NOT name)
           set(name ${target})
         endif()
-        list(APPEND args "BINARY")
-        list(APPEND byproducts "${dir}/${name}.BIN")
+        list(APPEND args "${word}")
+        list(APPEND byproducts "${dir}/${name}.${ext}")
       else()
         cmake_path(ABSOLUTE_PATH image BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
         cmake_path(GET image PARENT_PATH folder)
         file(MAKE_DIRECTORY "${folder}")
-        list(APPEND args "BIN(${image})")
+        list(APPEND args "${ext}(${image})")
         list(APPEND byproducts "${image}")
       endif()
     elseif(word STREQUAL "BASEADDRESS")

@@ -2,7 +2,9 @@
 // address and VERIFY, with and without an image file present before the run.
 // Input: one option byte, four bytes of base address, then the file. Option bits:
 //   1 BINARY, 2 BASEADDRESS, 4 a stale image (the file's first bytes) before the run,
-//   8 VERIFY, 16 the image a signing run writes is there before the run.
+//   8 VERIFY, 16 the image a signing run writes is there before the run, 32 the HEX image too,
+//   64 the input is named app.bin (a file that is no ELF file is then a raw image).
+// An input that starts with ':' is read as Intel HEX whatever its name.
 #include <cstring>
 #include <string>
 
@@ -11,6 +13,7 @@
 #include "Harness.h"
 #include "Vortle.h"
 #include "Xelf.h"
+#include "Image.h"
 
 namespace {
 
@@ -198,6 +201,72 @@ bool Simulate(const Model& m, uint32_t start, bool binary, Bytes& sim, Bytes& im
 // Names that stay valid across runs.
 char inName[kNameCap];
 char binName[kNameCap];
+char hexName[kNameCap];
+
+// The command-line record and range as the options give them.
+void Setup(const std::string& in, const std::string& image, const std::string& hex, uint8_t flags,
+           bool ba, uint32_t base) {
+    HarnessReset();
+    std::snprintf(inName, sizeof inName, "%s", in.c_str());
+    std::snprintf(binName, sizeof binName, "%s", image.c_str());
+    std::snprintf(hexName, sizeof hexName, "%s", hex.c_str());
+    bom.inName = inName;
+    bom.binName = binName;
+    bom.hexName = hexName;
+    bom.flags = flags;
+    if (ba) SetSigna(base);
+}
+
+int Run() {
+    int code;
+    try {
+        code = VortleRun();
+    } catch (const FatalExit& f) {
+        code = f.code;
+    }
+    FreeAll();
+    return code;
+}
+
+bool HexDigit(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// A HEX or raw input: only hex digits (of a HEX file) or the signature word (of a raw image)
+// change, a failing run changes nothing, and what a run signed, a check-only run of the same
+// command line finds right, images included.
+int OtherInput(const std::string& in, const std::string& image, const std::string& hex,
+               const uint8_t* data, size_t size, uint8_t flags, bool ba, uint32_t base) {
+    const bool text = data[0] == ':';
+    HarnessPutInput(in, data, size);
+    HarnessRemoveFile(image);
+    HarnessRemoveFile(hex);
+    Setup(in, image, hex, flags, ba, base);
+    const int code = Run();
+    const bool verify = (flags & kBomVerify) != 0;
+    HARNESS_CHECK(code == 0 || code == 3 || (verify && code == 1));
+    static std::vector<uint8_t> after, img;
+    after = HarnessGetInput(size);
+    HARNESS_CHECK(after.size() == size);
+    size_t changed = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (after[i] == data[i]) continue;
+        ++changed;
+        HARNESS_CHECK(text ? HexDigit(after[i]) && HexDigit(data[i])
+                           : i >= (ba ? base : 0) && i < (ba ? base : 0) + 0x20u);
+    }
+    HARNESS_CHECK(changed <= 12);
+    if (verify || code != 0) {
+        HARNESS_CHECK(changed == 0);
+        return 0;
+    }
+    const bool hasBin = HarnessGetFile(image, img);
+    HARNESS_CHECK(hasBin == ((flags & kBomBinary) != 0));
+    Setup(in, image, hex, static_cast<uint8_t>(flags | kBomVerify | kBomKeep), ba, base);
+    HARNESS_CHECK(Run() == 0);
+    HARNESS_CHECK(HarnessGetInput(size) == after);
+    return 0;
+}
 
 } // namespace
 
@@ -225,8 +294,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     expected.clear();
     const bool walks = parsed && Simulate(m, start, binary, sim, expected);
 
-    static const std::string in = dir + "/app.elf";
+    static const std::string elfIn = dir + "/app.elf";
+    static const std::string binIn = dir + "/app.bin";
     static const std::string image = dir + "/app.BIN";
+    static const std::string hex = dir + "/app.HEX";
+    const std::string& in = (opt & 64) != 0 ? binIn : elfIn;
+    const bool hexImage = (opt & 32) != 0;
+    const bool elf = size >= 4 && std::memcmp(data,
+                                              "\x7F"
+                                              "ELF",
+                                              4) == 0;
+    if (size > 0 && (data[0] == ':' || (!elf && (opt & 64) != 0))) {
+        const uint8_t flags =
+            static_cast<uint8_t>(((opt & 1) != 0 ? kBomBinary : 0) | (hexImage ? kBomHex : 0) |
+                                 (verify ? kBomVerify | kBomKeep : 0));
+        return OtherInput(in, image, hex, data, size, flags, ba, base);
+    }
+    HarnessRemoveFile(hex);
     HarnessPutInput(in, data, size);
     HarnessRemoveFile(image);
     bool hadImage = true; // the image file before the run: old
@@ -239,27 +323,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (hadImage) HarnessPutFile(image, old.data(), old.size());
 
-    // The command-line record and range as the options give them.
-    HarnessReset();
-    std::snprintf(inName, sizeof inName, "%s", in.c_str());
-    std::snprintf(binName, sizeof binName, "%s", image.c_str());
-    bom.inName = inName;
-    bom.binName = binName;
-    bom.flags =
-        static_cast<uint8_t>((binary ? kBomBinary : 0) | (verify ? kBomVerify | kBomKeep : 0));
-    if (ba) SetSigna(base);
-    int code;
-    try {
-        code = VortleRun();
-    } catch (const FatalExit& f) {
-        code = f.code;
-    }
+    // The pools go back at the end of the run: a run that ends with what it took looks
+    // leak-free to the fuzzer.
+    Setup(in, image, hex,
+          static_cast<uint8_t>((binary ? kBomBinary : 0) | (hexImage ? kBomHex : 0) |
+                               (verify ? kBomVerify | kBomKeep : 0)),
+          ba, base);
+    const int code = Run();
     HARNESS_CHECK(code == 0 || code == 2 || code == 3 || (verify && code == 1));
     HARNESS_CHECK(code != 0 || parsed);
     HARNESS_CHECK(code == 2 || code == 3 || walks);
-
-    // The pools go back now: a run that ends with what it took looks leak-free to the fuzzer.
-    FreeAll();
+    static Bytes hexNow;
+    const bool hexExists = HarnessGetFile(hex, hexNow);
+    if (verify || code != 0 || !hexImage || m.none) {
+        HARNESS_CHECK(!hexExists);
+    } else if (hexExists) {
+        // The HEX image ends with its end record.
+        HARNESS_CHECK(hexNow.size() >= 13 &&
+                      std::memcmp(hexNow.data() + hexNow.size() - 13, ":00000001FF\r\n", 13) == 0);
+    }
     const Bytes& after = HarnessGetInput(size);
     HARNESS_CHECK(after.size() == before.size());
     const bool exists = HarnessGetFile(image, now);

@@ -9,9 +9,15 @@
 
 namespace {
 int input = -1;
+std::string inputPath;
 } // namespace
 
 void HarnessPutInput(const std::string& path, const uint8_t* data, size_t size) {
+    if (input >= 0 && path != inputPath) {
+        close(input);
+        input = -1;
+    }
+    inputPath = path;
     if (input < 0) input = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (input < 0 || ftruncate(input, static_cast<off_t>(size)) != 0 ||
         pwrite(input, data, size, 0) != static_cast<ssize_t>(size)) {

@@ -36,7 +36,6 @@ char* PutByte(char* out, uint8_t b) {
 
 // ---- Reading ----------------------------------------------------------------------------
 
-constexpr uint32_t kHead = 9;       // ':', count, address and type
 constexpr uint32_t kMaxBytes = 260; // count, address, type, 255 data bytes and checksum
 constexpr uint64_t k64K = 0x10000;
 

@@ -20,6 +20,8 @@ MemFile files[4];
 struct Stream {
     MemFile* file = nullptr;
     size_t pos = 0;
+    std::FILE* fp = nullptr;
+    bool write = false;
 };
 Stream streams[2];
 
@@ -107,12 +109,33 @@ std::FILE* PlatOpenImage(const char* name, bool write) {
     if (write) f->bytes.clear();
     for (Stream& s : streams) {
         if (s.file == nullptr) {
-            s = Stream{f, 0};
+            s = Stream{f, 0, nullptr, write};
             static const cookie_io_functions_t io{StreamRead, StreamWrite, nullptr, StreamClose};
-            return fopencookie(&s, write ? "w" : "r", io);
+            s.fp = fopencookie(&s, write ? "w" : "r", io);
+            if (s.fp == nullptr) s.file = nullptr;
+            return s.fp;
         }
     }
     return nullptr;
+}
+
+// An image that is not kept is deleted: the memory files have no temporary names.
+int PlatCloseImage(std::FILE* image, bool keep) {
+    MemFile* file = nullptr;
+    for (Stream& s : streams) {
+        if (s.fp == image) {
+            if (s.write && !keep) file = s.file;
+            s.fp = nullptr;
+        }
+    }
+    const bool bad = keep && (std::fflush(image) != 0 || std::ferror(image) != 0);
+    std::fclose(image);
+    if (file != nullptr) file->used = false;
+    return bad ? -1 : 0;
+}
+
+int64_t PlatFileSize(PlatHandle file) {
+    return static_cast<int64_t>(files[file].bytes.size());
 }
 
 int PlatRemoveFile(const char* name) {

@@ -213,15 +213,12 @@ int ImagesClose() {
     for (int i = 0; i < kImages; ++i) {
         Out& o = outs[i];
         if (*o.fp == nullptr) continue;
-        if (Checking()) {
-            if (o.state == Verdict::Right && std::fgetc(*o.fp) != EOF) {
-                o.state = Verdict::ImageDiffers;
-            }
-            std::fclose(*o.fp);
-        } else {
-            bool bad = std::fflush(*o.fp) != 0 || std::ferror(*o.fp) != 0;
-            if (std::fclose(*o.fp) != 0) bad = true;
-            if (bad && result == kImageOk) result = Fail(i, kImageIo);
+        if (Checking() && o.state == Verdict::Right && std::fgetc(*o.fp) != EOF) {
+            o.state = Verdict::ImageDiffers;
+        }
+        // A written image takes its name only now, complete; a failed one is gone.
+        if (PlatCloseImage(*o.fp, !Checking() && result == kImageOk) != 0) {
+            result = Fail(i, kImageIo);
         }
         *o.fp = nullptr;
     }
@@ -231,7 +228,7 @@ int ImagesClose() {
 void ImagesAbandon() {
     for (Out& o : outs) {
         if (o.fp != nullptr && *o.fp != nullptr) {
-            std::fclose(*o.fp);
+            PlatCloseImage(*o.fp, false);
             *o.fp = nullptr;
         }
     }

@@ -89,6 +89,11 @@ uint8_t* Span(uint32_t off, uint32_t len) {
     return pBuf;
 }
 
+void CheckInput() {
+    const int64_t size = PlatFileSize(xfi.hFile);
+    if (size >= 0 && size < static_cast<int64_t>(xfi.size)) Abort();
+}
+
 uint16_t MakeW16(uint16_t v) {
     return BigEnd ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
 }

@@ -36,6 +36,9 @@ uint32_t ReadW32();
 // Positions the reader at off and returns the len bytes there; aborts unless all of them lie
 // inside the file.
 uint8_t* Span(uint32_t off, uint32_t len);
+// Aborts the pass when the file has become shorter than its mapping: another program rewrote
+// it meanwhile, and a failing copy out of the mapping is the input's fault, not the image's.
+void CheckInput();
 // The value in the file's byte order.
 uint16_t MakeW16(uint16_t v);
 uint32_t MakeW32(uint32_t v);

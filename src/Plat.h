@@ -38,9 +38,22 @@ void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);
 void PlatCloseFile(PlatHandle file);
 
-// Opens the image file as a binary stream: created or truncated for writing, or an existing
-// one for reading. Null on failure.
+// The exit code of the reader's abort, also where the platform takes it (the input shrank
+// under its mapping).
+constexpr int kExitReaderAbort = 2;
+
+// Opens the image file as a binary stream. For writing: a regular file (or an absent name) is
+// written under a temporary name in the same folder and takes its own name only when it is
+// complete (PlatCloseImage); a character device is written directly; anything else (a FIFO, a
+// socket, a folder) fails at once, without blocking. For reading: an existing regular file or
+// character device, never waiting on the name. Null on failure.
 std::FILE* PlatOpenImage(const char* name, bool write);
+// Closes an image stream. A stream written with keep set is flushed and takes its name;
+// without keep a temporary file is deleted. Nonzero when keep was asked and the image could
+// not be completed (it is then gone).
+int PlatCloseImage(std::FILE* image, bool keep);
+// The current size of the open input file, or -1.
+int64_t PlatFileSize(PlatHandle file);
 // Deletes a file; 0 on success.
 int PlatRemoveFile(const char* name);
 

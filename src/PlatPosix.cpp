@@ -3,11 +3,15 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <csignal>
+#include <cstdlib>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -22,12 +26,112 @@ char progPath[PATH_MAX + 1];
 constexpr int kMapFrom = 16 * 1024;
 // Segments from this size on are copied to the image by the kernel.
 constexpr uint32_t kKernelCopyFrom = 64 * 1024;
+
+// An image being written: its stream, and for a regular file the temporary name it is written
+// under and the name it takes when complete. The signal handlers read the temporary names.
+struct Pending {
+    std::FILE* fp;
+    volatile sig_atomic_t live; // tmp names a file of this run
+    char tmp[PATH_MAX + 16];
+    char dest[PATH_MAX + 1];
+};
+Pending pending[2];
+
+void DropTemporaries() {
+    for (Pending& p : pending) {
+        if (p.live) unlink(p.tmp);
+        p.live = 0;
+    }
+}
+
+// SIGINT, SIGTERM, SIGHUP: no half-written image stays; the signal then ends the process as
+// it would have (the handler is reset before it runs).
+void OnSignal(int sig) {
+    DropTemporaries();
+    raise(sig);
+}
+
+// SIGBUS: the input became shorter while it is mapped (rewritten by a linker or an IDE). That
+// is the reader's abort: no message, no image, exit code 2. Standard output was flushed before
+// the pass.
+void OnFault(int) {
+    DropTemporaries();
+    _exit(kExitReaderAbort);
+}
+
+void Handle(int sig, void (*handler)(int), int flags) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sa.sa_flags = flags;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+}
+
+Pending* Slot(std::FILE* fp) {
+    for (Pending& p : pending) {
+        if (p.fp == fp) return &p;
+    }
+    return nullptr;
+}
+
+// Opens name without waiting (a FIFO without a peer would block) and keeps the descriptor
+// only for a regular file or a character device; -1 otherwise.
+int OpenKind(const char* name, int flags) {
+    const int fd = open(name, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::FILE* Stream(int fd, const char* mode) {
+    std::FILE* f = fd >= 0 ? fdopen(fd, mode) : nullptr;
+    if (f == nullptr && fd >= 0) close(fd);
+    return f;
+}
+
+// A regular image: a temporary file next to the file the name designates (through a link).
+std::FILE* OpenTemporary(Pending& p, const char* name) {
+    struct stat st {};
+    if (lstat(name, &st) == 0 && S_ISLNK(st.st_mode) && stat(name, &st) == 0 &&
+        realpath(name, p.dest) != nullptr) {
+        // written through the link, onto the file it names
+    } else if (std::snprintf(p.dest, sizeof p.dest, "%s", name) >=
+               static_cast<int>(sizeof p.dest)) {
+        return nullptr;
+    }
+    const char* slash = std::strrchr(p.dest, '/');
+    const int dirLen = slash != nullptr ? static_cast<int>(slash - p.dest + 1) : 0;
+    std::snprintf(p.tmp, sizeof p.tmp, "%.*s.vortle-XXXXXX", dirLen, p.dest);
+    const int fd = mkstemp(p.tmp);
+    if (fd < 0) return nullptr;
+    p.live = 1;
+    // The image gets the permissions a newly created file gets, not mkstemp's 0600.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    p.fp = Stream(fd, "wb");
+    if (p.fp == nullptr) {
+        unlink(p.tmp);
+        p.live = 0;
+    }
+    return p.fp;
+}
+
 } // namespace
 
 void PlatInit() {
 #ifdef M_MMAP_THRESHOLD
     mallopt(M_MMAP_THRESHOLD, kMapFrom);
 #endif
+    // A file-size limit makes the write fail (an I/O error on the image), not the process.
+    signal(SIGXFSZ, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) Handle(sig, OnSignal, SA_RESETHAND);
+    Handle(SIGBUS, OnFault, 0);
 }
 
 const char* PlatProgramPath(const char* argv0) {
@@ -82,6 +186,40 @@ void PlatCloseMapping(PlatHandle /*mapping*/) {}
 
 void PlatCloseFile(PlatHandle file) {
     close(static_cast<int>(file));
+}
+
+std::FILE* PlatOpenImage(const char* name, bool write) {
+    if (!write) return Stream(OpenKind(name, O_RDONLY), "rb");
+    Pending* p = Slot(nullptr);
+    if (p == nullptr) return nullptr;
+    struct stat st {};
+    if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        // A device takes the bytes directly; a FIFO, a socket or a folder is no image.
+        p->fp = S_ISCHR(st.st_mode) ? Stream(OpenKind(name, O_WRONLY), "wb") : nullptr;
+        return p->fp;
+    }
+    return OpenTemporary(*p, name);
+}
+
+int PlatCloseImage(std::FILE* image, bool keep) {
+    Pending* p = Slot(image);
+    bool bad = keep && (std::fflush(image) != 0 || std::ferror(image) != 0);
+    if (std::fclose(image) != 0) bad = true;
+    if (p == nullptr) return keep && bad ? -1 : 0;
+    p->fp = nullptr;
+    if (p->live) {
+        if (!keep || bad || rename(p->tmp, p->dest) != 0) {
+            unlink(p->tmp);
+            bad = keep;
+        }
+        p->live = 0;
+    }
+    return keep && bad ? -1 : 0;
+}
+
+int64_t PlatFileSize(PlatHandle file) {
+    struct stat st {};
+    return fstat(static_cast<int>(file), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uint8_t* bytes,

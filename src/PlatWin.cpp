@@ -1,7 +1,9 @@
 // Windows platform layer: the Win32 file mapping and the runtime's program path.
 #include "Plat.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <windows.h>
 
 namespace {
@@ -16,6 +18,60 @@ PlatHandle P(HANDLE h) {
 
 char modulePath[MAX_PATH * 4];
 
+// An image being written: its stream, and for a regular file the temporary name it is written
+// under and the name it takes when complete.
+struct Pending {
+    std::FILE* fp;
+    volatile LONG live; // tmp names a file of this run
+    char tmp[MAX_PATH];
+    char dest[MAX_PATH * 4];
+};
+Pending pending[2];
+
+void DropTemporaries() {
+    for (Pending& p : pending) {
+        if (p.live) DeleteFileA(p.tmp);
+        p.live = 0;
+    }
+}
+
+// Ctrl+C, Ctrl+Break, closing the console: no half-written image stays; the default handler
+// then ends the process.
+BOOL WINAPI OnConsole(DWORD) {
+    DropTemporaries();
+    return FALSE;
+}
+
+// An in-page error reading the mapped input: the file became shorter while it is mapped.
+// That is the reader's abort: no message, no image, exit code 2.
+LONG WINAPI OnException(EXCEPTION_POINTERS* info) {
+    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_IN_PAGE_ERROR) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    DropTemporaries();
+    ExitProcess(kExitReaderAbort);
+}
+
+Pending* Slot(std::FILE* fp) {
+    for (Pending& p : pending) {
+        if (p.fp == fp) return &p;
+    }
+    return nullptr;
+}
+
+// The kind of file a name designates without opening it for data: FILE_TYPE_DISK, _CHAR,
+// _PIPE, or FILE_TYPE_UNKNOWN when there is none (or a folder: -1).
+int KindOf(const char* name) {
+    const DWORD attr = GetFileAttributesA(name);
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    const HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FILE_TYPE_UNKNOWN;
+    const DWORD type = GetFileType(h);
+    CloseHandle(h);
+    return static_cast<int>(type);
+}
+
 // Opens a name for identity queries only, folders included.
 HANDLE OpenForQuery(const char* name) {
     return CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -24,7 +80,10 @@ HANDLE OpenForQuery(const char* name) {
 
 } // namespace
 
-void PlatInit() {}
+void PlatInit() {
+    SetConsoleCtrlHandler(OnConsole, TRUE);
+    SetUnhandledExceptionFilter(OnException);
+}
 
 const char* PlatProgramPath(const char* argv0) {
     if (_pgmptr != nullptr && _pgmptr[0] != '\0') return _pgmptr;
@@ -72,6 +131,64 @@ void PlatCloseMapping(PlatHandle mapping) {
 
 void PlatCloseFile(PlatHandle file) {
     CloseHandle(H(file));
+}
+
+std::FILE* PlatOpenImage(const char* name, bool write) {
+    const int kind = KindOf(name);
+    if (!write) {
+        return kind == FILE_TYPE_DISK || kind == FILE_TYPE_CHAR ? std::fopen(name, "rb") : nullptr;
+    }
+    Pending* p = Slot(nullptr);
+    if (p == nullptr || kind == -1 || kind == FILE_TYPE_PIPE) return nullptr;
+    if (kind == FILE_TYPE_CHAR) {
+        p->fp = std::fopen(name, "wb");
+        return p->fp;
+    }
+    if (std::snprintf(p->dest, sizeof p->dest, "%s", name) >= static_cast<int>(sizeof p->dest)) {
+        return nullptr;
+    }
+    // The temporary file goes into the image's folder, so that the rename stays on one volume.
+    char dir[MAX_PATH * 4];
+    std::snprintf(dir, sizeof dir, "%s", name);
+    char* cut = std::strrchr(dir, '\\');
+    char* slash = std::strrchr(dir, '/');
+    if (slash != nullptr && (cut == nullptr || slash > cut)) cut = slash;
+    if (cut == nullptr && dir[0] != '\0' && dir[1] == ':') cut = dir + 1;
+    if (cut != nullptr) {
+        cut[1] = '\0';
+    } else {
+        std::snprintf(dir, sizeof dir, ".");
+    }
+    if (GetTempFileNameA(dir, "vtl", 0, p->tmp) == 0) return nullptr;
+    p->live = 1;
+    p->fp = std::fopen(p->tmp, "wb");
+    if (p->fp == nullptr) {
+        DeleteFileA(p->tmp);
+        p->live = 0;
+    }
+    return p->fp;
+}
+
+int PlatCloseImage(std::FILE* image, bool keep) {
+    Pending* p = Slot(image);
+    bool bad = keep && (std::fflush(image) != 0 || std::ferror(image) != 0);
+    if (std::fclose(image) != 0) bad = true;
+    if (p == nullptr) return keep && bad ? -1 : 0;
+    p->fp = nullptr;
+    if (p->live) {
+        if (!keep || bad ||
+            !MoveFileExA(p->tmp, p->dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+            DeleteFileA(p->tmp);
+            bad = keep;
+        }
+        p->live = 0;
+    }
+    return keep && bad ? -1 : 0;
+}
+
+int64_t PlatFileSize(PlatHandle file) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(H(file), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
 }
 
 int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/, const uint8_t* bytes,

@@ -20,7 +20,7 @@ constexpr const char* kCopyright = "(C) Copyright 2026 The Vortle Authors";
 
 constexpr int kExitOk = 0;
 constexpr int kExitWrong = 1;
-constexpr int kExitAbort = 2;
+constexpr int kExitAbort = kExitReaderAbort;
 constexpr int kExitFatal = 3;
 
 char version[5];
@@ -145,7 +145,7 @@ void KeepNames() {
 void Fatal(NFACT code, const char* text) {
     const int c = static_cast<int>(code);
     for (std::FILE** fp : {&bom.binFp, &bom.hexFp}) {
-        if (*fp != nullptr) std::fclose(*fp);
+        if (*fp != nullptr) PlatCloseImage(*fp, false);
         *fp = nullptr;
     }
     RemoveBin();
@@ -186,6 +186,8 @@ int VortleMain(int argc, char** argv) {
 int VortleRun() {
     CheckImageNames();
     RemoveBin();
+    // What is printed so far stays printed when the platform ends the pass at a fault.
+    std::fflush(stdout);
     if (Vortle_Reader() != 0) {
         RemoveBin();
         std::fflush(stdout);

@@ -392,6 +392,7 @@ void Patch(const Firmware& in, const Piece& p) {
 }
 
 [[noreturn]] void ImageFatal(int code) {
+    if (code == kImageIo) CheckInput();
     const char* name = ImageFailed();
     LoadClear(&xfi);
     ImagesAbandon();

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HARNESS_CHECK(std::strlen(bom.echo) < static_cast<size_t>(kCmdCap - 31));
     HARNESS_CHECK(signa.position == 0 ||
                   (signa.position == signa.start + 28 && signa.start <= 0xFF000000u));
-    HARNESS_CHECK((bom.flags & ~(kBomBinary | kBomVerify | kBomKeep | kBomHex)) == 0);
+    HARNESS_CHECK((bom.flags & ~(kBomBinary | kBomVerify | kBomKeep | kBomHex | kBomCrp3)) == 0);
     // VERIFY, once read, keeps every image.
     HARNESS_CHECK((bom.flags & kBomVerify) == 0 || (bom.flags & kBomKeep) != 0);
     return 0;

@@ -38,7 +38,8 @@ constexpr int kOptBinary = 1;
 constexpr int kOptBase = 2;
 constexpr int kOptVerify = 3;
 constexpr int kOptHex = 4;
-constexpr OptRow opts[7] = {
+constexpr int kOptCrp3 = 5;
+constexpr OptRow opts[8] = {
     {0, 0, 0, ""},
     {kOptBinary, 0, 1, "BINARY"},
     {kOptBinary, 0, 1, "BIN"},
@@ -46,6 +47,7 @@ constexpr OptRow opts[7] = {
     {kOptBase, 0, 1, "BA"},
     {kOptVerify, 0, 1, "VERIFY"},
     {kOptHex, 0, 1, "HEX"},
+    {kOptCrp3, 0, 1, "CRP3"},
 };
 constexpr char kVerify[] = "VERIFY";
 constexpr uint32_t kBaseMax = 0xFF000000u;
@@ -57,7 +59,7 @@ char delim;            // delimiter that ended the last token
 int32_t invl;          // length of the echo
 uint8_t w95;           // file-name mode when non-zero
 uint8_t umode = 1;     // upper-case mode when non-zero
-uint8_t wasopt[7];     // marks of the options already processed
+uint8_t wasopt[8];     // marks of the options already processed
 const OptRow* pCtl;    // row of the last keyword
 int32_t pathLen;       // length of the program path in the command line
 int32_t pathEnd;       // position just after the closing quote of the program path
@@ -310,6 +312,8 @@ int oneopt(int n) {
     } else if (n == kOptHex) {
         bom.flags |= kBomHex;
         optname(bom.hexName);
+    } else if (n == kOptCrp3) {
+        bom.flags |= kBomCrp3;
     } else if (n == kOptVerify) {
         bom.flags |= kBomVerify | kBomKeep;
     }

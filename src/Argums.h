@@ -24,6 +24,7 @@ constexpr uint8_t kBomVerify = 0x02; // check only: nothing is written, created 
 constexpr uint8_t kBomKeep = 0x04;   // an argument is VERIFY: no image is deleted, even by
                                      // an error reported before the keyword is read
 constexpr uint8_t kBomHex = 0x08;    // write the HEX image (check it with kBomVerify)
+constexpr uint8_t kBomCrp3 = 0x10;   // a CRP3 word is accepted
 
 extern Bom bom;
 extern Bom* pBom;

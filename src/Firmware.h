@@ -20,9 +20,14 @@ using ImageSink = void (*)(const uint8_t* bytes, uint32_t len, int64_t fileOff);
 struct Firmware {
     // The next piece in the order the images take them; false after the last.
     bool (*next)(Piece& p);
+    // Starts the pieces again from the first.
+    void (*rewind)();
     // True when the piece holds the whole signature range and the signature unit, whose bytes
     // are the lo..hi load addresses (hi exclusive).
     bool (*holds)(const Piece& p, uint32_t lo, uint64_t hi);
+    // True when the addr..addr+len bytes are firmware bytes of the piece: bytes the images
+    // take, present in the file.
+    bool (*has)(const Piece& p, uint32_t addr, uint32_t len);
     // Copies len bytes at load address addr of the current piece; stores len bytes there.
     void (*read)(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len);
     void (*store)(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len);

@@ -250,7 +250,16 @@ void HexEmit(const Piece& p, ImageSink sink) {
     sink(buf, fill, -1);
 }
 
-constexpr Firmware kHexFirmware{HexNext, InsidePiece, HexRead, HexStore, HexEmit};
+void HexRewind() {
+    runNext = extents.begin();
+}
+
+bool HexHas(const Piece& p, uint32_t addr, uint32_t len) {
+    return InsidePiece(p, addr, static_cast<uint64_t>(addr) + len);
+}
+
+constexpr Firmware kHexFirmware{HexNext, HexRewind, InsidePiece, HexHas,
+                                HexRead, HexStore,  HexEmit};
 
 } // namespace
 
@@ -274,6 +283,5 @@ uint32_t HexRecord(char* out, uint8_t type, uint16_t addr, const uint8_t* data, 
 
 const Firmware& HexInput() {
     Scan();
-    runNext = extents.begin();
     return kHexFirmware;
 }

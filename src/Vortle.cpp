@@ -8,6 +8,7 @@
 
 #include "Alloc.h"
 #include "Argums.h"
+#include "Crp.h"
 #include "Plat.h"
 #include "Xelf.h"
 
@@ -33,7 +34,8 @@ struct Report {
 };
 constexpr const char* kHdrCmd = "*** Fatal-Error while parsing command line\n";
 constexpr const char* kHdrFile = "*** Fatal-Error while accessing file\n";
-constexpr int kCodes = 11;
+constexpr const char* kHdrElf = "*** Fatal-Error while processing elf/dwarf file\n";
+constexpr int kCodes = 12;
 constexpr Report kReports[kCodes + 1] = {
     {nullptr, nullptr},
     {kHdrCmd, "***  Error: %s\n"},
@@ -45,13 +47,14 @@ constexpr Report kReports[kCodes + 1] = {
     {"*** Fatal-Error while writing file\n", "***  Error: I/O error on file '%s'\n"},
     {kHdrCmd, "***  Error: number out of range '%s'\n"},
     {kHdrCmd, "***  Error: invalid number '%s'\n"},
-    {"*** Fatal-Error while processing elf/dwarf file\n", "***  Error: %s\n"},
+    {kHdrElf, "***  Error: %s\n"},
     {"*** Fatal-Error while processing hex file\n", "***  Error: invalid hex file %s\n"},
+    {kHdrElf, "***  Error: %s\n"},
 };
 
 constexpr const char* kUsage =
     "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [BASEADDRESS(<number>)]\n"
-    "              [VERIFY]\n"
+    "              [CRP3] [VERIFY]\n"
     "\n"
     "Signs the firmware in place: the vector table's first eight words then sum to zero.\n"
     "The input is an ELF executable, an Intel HEX file (its first character is ':') or a raw\n"
@@ -62,6 +65,8 @@ constexpr const char* kUsage =
     "                         with .HEX)\n"
     "  BASEADDRESS(<number>)  the vector table's address, decimal or 0x hex (default 0);\n"
     "                         BA(<number>) for short\n"
+    "  CRP3                   accept a code read protection word of level CRP3, which\n"
+    "                         locks the part for good (refused without it)\n"
     "  VERIFY                 check only, change nothing: exit 1 when the signature or,\n"
     "                         with BINARY or HEX, an image is not right\n"
     "In a shell, quote the parentheses: 'BIN(out/app.bin)' 'HEX(out/app.hex)' 'BA(0x2000)'.\n"
@@ -198,8 +203,10 @@ int VortleRun() {
     if (wrong) {
         if (verdict == Verdict::WrongSignature) {
             std::printf("*** %s\n", szWrong);
+            CrpPrint();
         } else {
             std::printf("*** %s\n", szStat);
+            CrpPrint();
             for (int i = 0; i < kImages; ++i) {
                 const Verdict v = ImageVerdict(i);
                 if (v == Verdict::Right) continue;
@@ -212,6 +219,7 @@ int VortleRun() {
         return kExitWrong;
     }
     std::printf("*** %s\n", szStat);
+    CrpPrint();
     std::printf("*** Processing completed, no Errors.\n");
     std::fflush(stdout);
     return kExitOk;

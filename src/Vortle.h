@@ -14,6 +14,7 @@ enum class NFACT : int {
     InvalidNum = 9,     // malformed number
     RangeNotFound = 10, // signature range not found
     HexFile = 11,       // input is not a valid Intel HEX file; the text names the line
+    Crp3 = 12,          // a CRP3 word that the command line does not accept
 };
 
 // Deletes the image file, prints the report of the code with the caller's text and ends the

@@ -7,6 +7,7 @@
 
 #include "Alloc.h"
 #include "Argums.h"
+#include "Crp.h"
 #include "Hex.h"
 #include "Vortle.h"
 
@@ -217,7 +218,19 @@ void MappedEmit(const Piece& p, ImageSink sink) {
     sink(bytes + p.skip, p.len - p.skip, static_cast<int64_t>(p.fileOff) + p.skip);
 }
 
-constexpr Firmware kElfFirmware{ElfNext, ElfHolds, MappedRead, MappedStore, MappedEmit};
+void ElfRewind() {
+    phNext = 0;
+}
+
+// The image bytes of a piece that stands in the mapped file, when the file holds all of it.
+bool MappedHas(const Piece& p, uint32_t addr, uint32_t len) {
+    return addr >= static_cast<uint64_t>(p.addr) + p.skip &&
+           static_cast<uint64_t>(addr) + len <= static_cast<uint64_t>(p.addr) + p.len &&
+           static_cast<uint64_t>(p.fileOff) + p.len <= xfi.size;
+}
+
+constexpr Firmware kElfFirmware{ElfNext,    ElfRewind,   ElfHolds,  MappedHas,
+                                MappedRead, MappedStore, MappedEmit};
 
 // Reads the program header table; the ELF input, or null when there is none (no table, or
 // the file is refused and the error number says so).
@@ -252,7 +265,6 @@ const Firmware* ReadProgHeader() {
         mcx.err = kErrRefused;
         return nullptr;
     }
-    phNext = 0;
     return &kElfFirmware;
 }
 
@@ -274,10 +286,14 @@ bool BinNext(Piece& p) {
     return true;
 }
 
-constexpr Firmware kBinFirmware{BinNext, InsidePiece, MappedRead, MappedStore, MappedEmit};
+void BinRewind() {
+    binGiven = false;
+}
+
+constexpr Firmware kBinFirmware{BinNext,    BinRewind,   InsidePiece, MappedHas,
+                                MappedRead, MappedStore, MappedEmit};
 
 const Firmware* BinInput() {
-    binGiven = false;
     return &kBinFirmware;
 }
 
@@ -333,16 +349,17 @@ struct Layout {
     uint32_t position;
 };
 
-// An ARM-state exception table (a branch or a PC load as its first word) keeps its checksum
-// in the reserved word 0x14 and sums all eight words; any other table takes the configured
-// range.
+// True for an ARM-state exception table: a branch or a PC load as its first word.
+bool ArmTable(const uint8_t* first, uint32_t w) {
+    if (w != 4) return false;
+    const uint32_t word = MakeW32(Load32(first));
+    return (word & 0xFF000000u) == 0xEA000000u || (word & 0xFFFFF000u) == 0xE59FF000u;
+}
+
+// An ARM-state table keeps its checksum in the reserved word 0x14 and sums all eight words;
+// any other table takes the configured range.
 Layout LayoutOf(const uint8_t* first, uint32_t w) {
-    if (w == 4) {
-        const uint32_t word = MakeW32(Load32(first));
-        if ((word & 0xFF000000u) == 0xEA000000u || (word & 0xFFFFF000u) == 0xE59FF000u) {
-            return {signa.start, signa.start + kArmLast, signa.start + kArmSig};
-        }
-    }
+    if (ArmTable(first, w)) return {signa.start, signa.start + kArmLast, signa.start + kArmSig};
     return {signa.start, signa.end, signa.position};
 }
 
@@ -404,11 +421,30 @@ void Feed(const uint8_t* bytes, uint32_t len, int64_t fileOff) {
     if (r != kImageOk) ImageFatal(r);
 }
 
+// Before anything is stored or written: the code read protection word of each range the pass
+// signs, 0x2FC past a Cortex-M table or 0x1FC past an ARM-state one, wherever it lies.
+void GuardCrp(const Firmware& in, uint32_t lo, uint64_t hi) {
+    constexpr int kMax = 4;
+    uint32_t at[kMax];
+    int n = 0;
+    Piece p;
+    in.rewind();
+    while (n < kMax && in.next(p)) {
+        if (hi - lo > kWindow || !in.holds(p, lo, hi)) continue;
+        uint8_t first[4];
+        in.read(p, signa.start, first, sizeof first);
+        at[n++] = signa.start + (ArmTable(first, UnitWidth()) ? kCrpArm : kCrpCortex);
+    }
+    CrpFind(in, at, n);
+    CrpGuard();
+}
+
 // Every piece in turn: signed when it holds the range, then handed to the images, so that
 // a piece written after a signed one sees the signature.
 uint32_t Walk(const Firmware& in) {
     const uint32_t lo = WindowLo();
     const uint64_t hi = WindowHi();
+    GuardCrp(in, lo, hi);
     const bool images = (bom.flags & (kBomBinary | kBomHex)) != 0;
     uint32_t count = 0;
     Piece p;

@@ -397,3 +397,131 @@ TEST(Formats, SampleInEveryFormat) {
 }
 
 } // namespace
+
+namespace {
+
+// The code read protection word next to the vector table: reported, and CRP3 refused unless
+// the command line accepts it, before anything is stored or written.
+TEST(Formats, CodeReadProtection) {
+    const auto word = [](uint32_t v) {
+        return Bytes{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                     static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    };
+    const Bytes v = vt::Vectors(16);
+    const uint32_t sig = vt::SigOf(v);
+    Bytes raw = v;
+    raw.resize(0x2FC, 0);
+    for (uint8_t b : word(0x12345678)) raw.push_back(b);
+    const vt::fs::path layouts = vt::fs::path(VORTLE_SOURCE_DIR) / "examples" / "layouts";
+    const auto line = [](const char* level, uint32_t at) {
+        char l[80];
+        std::snprintf(l, sizeof l, "*** Code Read Protection %s at 0x%08X\n", level, at);
+        return std::string(l);
+    };
+    const auto refused = [](uint32_t at) {
+        char l[120];
+        std::snprintf(l, sizeof l,
+                      "Code Read Protection CRP3 at 0x%08X locks the part for good (give CRP3 "
+                      "to accept)",
+                      at);
+        return vt::Report("processing elf/dwarf file", l);
+    };
+    const Bytes crp3Before =
+        vt::Elf{.segs = {vt::Code(0x2FC, word(0x43218765)), vt::Code(0, v)}}.Build();
+    const Bytes crp3After =
+        vt::Elf{.segs = {vt::Code(0, v), vt::Code(0x2FC, word(0x43218765))}}.Build();
+    struct Case {
+        const char* what;
+        Bytes input;
+        const char* name;
+        std::vector<std::string> opts;
+        std::string out; // after the banner; a report means exit 3 and the input unchanged
+    };
+    const std::string blinky = Status(true, 0, 0xEFFF6DF8);
+    const std::string lpc2148 = Status(true, 0, 0xB9205F88, true);
+    const Case cases[] = {
+        {"CRP1",
+         vt::ReadFile(kSamples / "blinky-crp1.elf"),
+         "app.elf",
+         {},
+         blinky + line("CRP1", 0x2FC) + kDone},
+        {"CRP2",
+         vt::ReadFile(kSamples / "blinky-crp2.elf"),
+         "app.elf",
+         {},
+         blinky + line("CRP2", 0x2FC) + kDone},
+        {"NO_ISP",
+         vt::ReadFile(kSamples / "blinky-noisp.elf"),
+         "app.elf",
+         {},
+         blinky + line("NO_ISP", 0x2FC) + kDone},
+        {"CRP3 refused", vt::ReadFile(kSamples / "blinky-crp3.elf"), "app.elf", {}, refused(0x2FC)},
+        {"CRP3 accepted",
+         vt::ReadFile(kSamples / "blinky-crp3.elf"),
+         "app.elf",
+         {"crp3"},
+         blinky + line("CRP3", 0x2FC) + kDone},
+        {"CRP3 twice",
+         vt::ReadFile(kSamples / "blinky-crp3.elf"),
+         "app.elf",
+         {"CRP3", "CRP3"},
+         vt::CmdReport(" app.elf BIN(out.bin) HEX(out.hex) CRP3 CRP3", "redefinition")},
+        {"CRP3 in a segment before the table's", crp3Before, "app.elf", {}, refused(0x2FC)},
+        {"CRP3 in a segment after the table's", crp3After, "app.elf", {}, refused(0x2FC)},
+        {"no word at 0x2FC",
+         vt::Elf{.segs = {vt::Code(0, v)}}.Build(),
+         "app.elf",
+         {},
+         Status(true, 0, sig) + kDone},
+        {"only two bytes of it are firmware",
+         vt::Elf{.segs = {vt::Code(0, v), vt::Code(0x2FC, {0x65, 0x87})}}.Build(),
+         "app.elf",
+         {},
+         Status(true, 0, sig) + kDone},
+        {"ARM7 at 0x1FC refused",
+         vt::ReadFile(layouts / "lpc2148-crp3.elf"),
+         "app.elf",
+         {},
+         refused(0x1FC)},
+        {"ARM7 at 0x1FC accepted",
+         vt::ReadFile(layouts / "lpc2148-crp3.elf"),
+         "app.elf",
+         {"CRP3"},
+         lpc2148 + line("CRP3", 0x1FC) + kDone},
+        {"HEX input",
+         [&] {
+             const std::string t = Records(0, v) + Rec(0, 0x2FC, word(0x43218765)) + kEof;
+             return Bytes(t.begin(), t.end());
+         }(),
+         "app.hex",
+         {},
+         refused(0x2FC)},
+        {"raw input", raw, "app.bin", {}, Status(true, 0, sig) + line("CRP1", 0x2FC) + kDone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vt::TempDir dir;
+        vt::WriteFile(dir / c.name, c.input);
+        vt::WriteFile(dir / "out.bin", {1});
+        vt::WriteFile(dir / "out.hex", {2});
+        std::vector<std::string> args{c.name, "BIN(out.bin)", "HEX(out.hex)"};
+        args.insert(args.end(), c.opts.begin(), c.opts.end());
+        const vt::RunResult r = vt::RunVortle(dir.path, args);
+        const bool fatal = c.out.find("Fatal") != std::string::npos;
+        EXPECT_EQ(r.code, fatal ? 3 : 0);
+        EXPECT_EQ(r.out, vt::kBanner + c.out);
+        EXPECT_EQ(vt::fs::exists(dir / "out.bin"), !fatal);
+        EXPECT_EQ(vt::fs::exists(dir / "out.hex"), !fatal);
+        if (fatal) {
+            EXPECT_EQ(vt::ReadFile(dir / c.name), c.input);
+            continue;
+        }
+        // A check reports the word too.
+        args.push_back("VERIFY");
+        const vt::RunResult v2 = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(v2.code, 0);
+        EXPECT_NE(v2.out.find(c.out.substr(c.out.find('\n') + 1)), std::string::npos);
+    }
+}
+
+} // namespace

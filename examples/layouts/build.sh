@@ -12,6 +12,7 @@
 #                      leaves a gap                             (vortle data-gap.elf BINARY 'BA(0x1A000000)')
 #   far-regions.elf    the same with a table in a second flash bank 16 MiB higher: the image
 #                      spans 16 MiB                             (vortle far-regions.elf BINARY 'BA(0x1A000000)')
+#   lpc2148-crp3.elf   lpc2148.elf with a CRP3 word at 0x1FC   (vortle lpc2148-crp3.elf CRP3)
 set -eu
 cd "$(dirname "$0")"
 CC=${CC:-arm-none-eabi-gcc}
@@ -26,3 +27,7 @@ $CC $CM3 -Wl,-z,max-page-size=0x2000 -T $M3/lpc1768.ld -Wl,--defsym=FLASH_ORIGIN
 $CC $CM3 -s -Wl,-z,max-page-size=0x10000 -T ahbram.ld -o bss-past-end.elf $M3/startup.c buffers.c
 $CC $CM4 $SMALL -T regions.ld -o data-gap.elf $M3/startup.c gap.c
 $CC $CM4 $SMALL -T regions.ld -o far-regions.elf $M3/startup.c gap.c bank-b.c
+# The LPC2148 image with a CRP3 word at 0x1FC (vortle lpc2148-crp3.elf refuses it;
+# vortle lpc2148-crp3.elf CRP3 signs it).
+$CC -mcpu=arm7tdmi -marm $COMMON $SMALL -DCRP_VALUE=0x43218765 -T lpc2148-crp.ld \
+    -o lpc2148-crp3.elf arm7-startup.s arm7-main.c $M3/crp.c

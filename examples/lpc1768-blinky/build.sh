@@ -16,4 +16,10 @@ $CC $CFLAGS -mbig-endian $LDFLAGS -o blinky-be.elf startup.c main.c
 #   blinky.hex  Intel HEX (vortle blinky.hex)      blinky.bin  raw image at 0 (vortle blinky.bin)
 OBJCOPY=${OBJCOPY:-arm-none-eabi-objcopy}
 $OBJCOPY -O ihex blinky.elf blinky.hex
-$OBJCOPY -O binary blinky.elf blinky.bin
+$OBJCOPY -O binary blinky.elf blinky.bin && chmod 644 blinky.bin
+# With a code read protection word at 0x2FC, one file per level (crp.c, lpc1768-crp.ld):
+#   blinky-crp1.elf, blinky-crp2.elf, blinky-crp3.elf, blinky-noisp.elf
+for level in crp1:0x12345678 crp2:0x87654321 crp3:0x43218765 noisp:0x4E697370; do
+  $CC $CFLAGS -DCRP_VALUE=${level#*:} -T lpc1768-crp.ld ${LDFLAGS#-T lpc1768.ld} \
+      -o blinky-${level%%:*}.elf startup.c main.c crp.c
+done

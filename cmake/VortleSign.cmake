@@ -1,13 +1,14 @@
-# vortle_sign(<target> [BINARY [<image>]] [HEX [<image>]] [BASEADDRESS <address>])
+# vortle_sign(<target> [BINARY [<image>]] [HEX [<image>]] [BASEADDRESS <address>] [CRP3])
 #
 # Adds the post-build step that signs the firmware executable <target> in place. With BINARY
 # it also writes the binary image: by default next to the executable, named like it with the
 # extension BIN, or <image> (relative names are taken from the current binary folder). HEX
 # writes the Intel HEX image the same way, by default with the extension HEX. The images are
-# declared as byproducts of the build. BASEADDRESS moves the signed range, for an
+# declared as byproducts of the build. CRP3 accepts a code read protection word of level CRP3,
+# which locks the part for good; without it such a build fails. BASEADDRESS moves the signed range, for an
 # application linked behind a bootloader (decimal, or hexadecimal with 0x).
 #
-# vortle_verify(<target> [BINARY [<image>]] [HEX [<image>]] [BASEADDRESS <address>])
+# vortle_verify(<target> [BINARY [<image>]] [HEX [<image>]] [BASEADDRESS <address>] [CRP3])
 #
 # Adds the test vortle.verify.<target> (run by ctest) that checks, without changing anything,
 # that the built <target> is signed and, with BINARY, that its image holds exactly the bytes
@@ -29,7 +30,7 @@ function(_vortle_arguments fn target args_var byproducts_var)
       set(image "")
       if(left GREATER 0)
         list(GET rest 0 next)
-        if(NOT next MATCHES "^(BASEADDRESS|BINARY|HEX)$")
+        if(NOT next MATCHES "^(BASEADDRESS|BINARY|HEX|CRP3)$")
           list(POP_FRONT rest image)
         endif()
       endif()
@@ -57,6 +58,8 @@ function(_vortle_arguments fn target args_var byproducts_var)
         list(APPEND args "${ext}(${image})")
         list(APPEND byproducts "${image}")
       endif()
+    elseif(word STREQUAL "CRP3")
+      list(APPEND args "CRP3")
     elseif(word STREQUAL "BASEADDRESS")
       list(LENGTH rest left)
       if(left EQUAL 0)

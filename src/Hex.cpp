@@ -71,7 +71,7 @@ bool Decode(Line& l) {
     for (uint32_t i = 0; i < n; ++i) {
         const uint8_t hi = kNibble.v[p[1 + 2 * i]];
         const uint8_t lo = kNibble.v[p[2 + 2 * i]];
-        if ((hi | lo) == kNoDigit || hi > 15 || lo > 15) return false;
+        if (hi == kNoDigit || lo == kNoDigit) return false;
         l.b[i] = static_cast<uint8_t>(hi << 4 | lo);
         sum = static_cast<uint8_t>(sum + l.b[i]);
     }

@@ -203,12 +203,9 @@ int ImageEnd() {
 
 int ImagesClose() {
     int result = kImageOk;
-    Out& hex = outs[kImageHex];
-    if (Live(hex)) {
-        const int r = Emit(kHexEnd, 0, nullptr, 0);
-        if ((r != kImageOk || FlushText() != kImageOk) && result == kImageOk) {
-            result = Fail(kImageHex, kImageIo);
-        }
+    if (Live(outs[kImageHex]) &&
+        (Emit(kHexEnd, 0, nullptr, 0) != kImageOk || FlushText() != kImageOk)) {
+        result = Fail(kImageHex, kImageIo);
     }
     for (int i = 0; i < kImages; ++i) {
         Out& o = outs[i];

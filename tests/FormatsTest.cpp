@@ -362,6 +362,10 @@ TEST(Formats, SampleInEveryFormat) {
         } else if (std::string(ext) == "bin") {
             EXPECT_TRUE(changed.front() >= 0x1C && changed.back() < 0x20);
         }
+        // The images took their names; no temporary file stays behind.
+        size_t files = 0;
+        for (const auto& e : vt::fs::directory_iterator(dir.path)) files += e.is_regular_file();
+        EXPECT_EQ(files, 3u);
         const Bytes image = vt::ReadFile(dir / "fw.img");
         if (bin) {
             EXPECT_EQ(image, *bin);

@@ -94,32 +94,38 @@ std::FILE* Stream(int fd, const char* mode) {
     return f;
 }
 
-// A regular image: a temporary file next to the file the name designates (through a link).
-std::FILE* OpenTemporary(Pending& p, const char* name) {
-    struct stat st {};
-    if (lstat(name, &st) == 0 && S_ISLNK(st.st_mode) && stat(name, &st) == 0 &&
-        realpath(name, p.dest) != nullptr) {
-        // written through the link, onto the file it names
-    } else if (std::snprintf(p.dest, sizeof p.dest, "%s", name) >=
-               static_cast<int>(sizeof p.dest)) {
+// A regular image: a temporary file next to the file the name designates (through a link:
+// linked says so). Created with the permissions of any new file, under a name of its own.
+std::FILE* OpenTemporary(Pending& p, const char* name, bool linked) {
+    if (!(linked && realpath(name, p.dest) != nullptr) &&
+        std::snprintf(p.dest, sizeof p.dest, "%s", name) >= static_cast<int>(sizeof p.dest)) {
         return nullptr;
     }
     const char* slash = std::strrchr(p.dest, '/');
     const int dirLen = slash != nullptr ? static_cast<int>(slash - p.dest + 1) : 0;
-    std::snprintf(p.tmp, sizeof p.tmp, "%.*s.vortle-XXXXXX", dirLen, p.dest);
-    const int fd = mkstemp(p.tmp);
-    if (fd < 0) return nullptr;
-    p.live = 1;
-    // The image gets the permissions a newly created file gets, not mkstemp's 0600.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    p.fp = Stream(fd, "wb");
-    if (p.fp == nullptr) {
-        unlink(p.tmp);
-        p.live = 0;
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    static uint32_t seq;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        uint32_t x = static_cast<uint32_t>(getpid()) * 2654435761u + seq++ * 40503u;
+        char tag[7];
+        for (char& c : tag) {
+            c = kDigits[x % 36];
+            x /= 36;
+        }
+        tag[6] = '\0';
+        std::snprintf(p.tmp, sizeof p.tmp, "%.*s.vortle-%s", dirLen, p.dest, tag);
+        const int fd = open(p.tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return nullptr;
+        p.live = 1;
+        p.fp = Stream(fd, "wb");
+        if (p.fp == nullptr) {
+            unlink(p.tmp);
+            p.live = 0;
+        }
+        return p.fp;
     }
-    return p.fp;
+    return nullptr;
 }
 
 } // namespace
@@ -193,12 +199,14 @@ std::FILE* PlatOpenImage(const char* name, bool write) {
     Pending* p = Slot(nullptr);
     if (p == nullptr) return nullptr;
     struct stat st {};
-    if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+    const int found = lstat(name, &st);
+    const bool linked = found == 0 && S_ISLNK(st.st_mode);
+    if ((linked ? stat(name, &st) == 0 : found == 0) && !S_ISREG(st.st_mode)) {
         // A device takes the bytes directly; a FIFO, a socket or a folder is no image.
         p->fp = S_ISCHR(st.st_mode) ? Stream(OpenKind(name, O_WRONLY), "wb") : nullptr;
         return p->fp;
     }
-    return OpenTemporary(*p, name);
+    return OpenTemporary(*p, name, linked);
 }
 
 int PlatCloseImage(std::FILE* image, bool keep) {

@@ -28,9 +28,19 @@ constexpr struct Nibbles {
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
 constexpr char kLowerDigits[] = "0123456789abcdef";
 
+// The two upper-case digits of each byte.
+constexpr struct Pairs {
+    char v[256][2];
+    constexpr Pairs() : v{} {
+        for (int b = 0; b < 256; ++b) {
+            v[b][0] = kUpperDigits[b >> 4];
+            v[b][1] = kUpperDigits[b & 15];
+        }
+    }
+} kPairs;
+
 char* PutByte(char* out, uint8_t b) {
-    out[0] = kUpperDigits[b >> 4];
-    out[1] = kUpperDigits[b & 15];
+    std::memcpy(out, kPairs.v[b], 2);
     return out + 2;
 }
 

@@ -122,21 +122,26 @@ int Emit(uint8_t type, uint32_t addr16, const uint8_t* data, uint32_t n) {
     return kImageOk;
 }
 
-int FlushRecord() {
-    if (recLen == 0) return kImageOk;
-    const uint64_t at = hexAddr - recLen;
+// One data record of n bytes at at, behind a 04 record where the upper address bits change.
+int EmitData(uint64_t at, const uint8_t* data, uint32_t n) {
     const int64_t upper = static_cast<int64_t>(at >> 16);
     if (upper != lastUpper) {
         const uint8_t hi[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
         if (Emit(kHexUpper, 0, hi, 2) != kImageOk) return kImageIo;
         lastUpper = upper;
     }
-    const int r = Emit(kHexData00, static_cast<uint32_t>(at & 0xFFFF), rec, recLen);
+    return Emit(kHexData00, static_cast<uint32_t>(at & 0xFFFF), data, n);
+}
+
+int FlushRecord() {
+    if (recLen == 0) return kImageOk;
+    const uint32_t n = recLen;
     recLen = 0;
-    return r;
+    return EmitData(hexAddr - n, rec, n);
 }
 
 // Records of at most 16 bytes, each starting where the last ended, none crossing 64 KiB.
+// Whole records go straight from the bytes; the rest waits in rec for the next bytes.
 int HexData(const uint8_t* bytes, uint32_t len) {
     if (hexAddr + len > kAddrEnd) return kImageIo;
     while (len > 0) {
@@ -144,14 +149,17 @@ int HexData(const uint8_t* bytes, uint32_t len) {
         uint32_t take = kHexData - recLen;
         if (take > len) take = len;
         if (take > toBoundary) take = static_cast<uint32_t>(toBoundary);
-        std::memcpy(rec + recLen, bytes, take);
-        recLen += take;
+        const bool ends = recLen + take == kHexData || take == toBoundary;
+        if (recLen == 0 && ends) {
+            if (EmitData(hexAddr, bytes, take) != kImageOk) return kImageIo;
+        } else {
+            std::memcpy(rec + recLen, bytes, take);
+            recLen += take;
+        }
         hexAddr += take;
         bytes += take;
         len -= take;
-        if ((recLen == kHexData || (hexAddr & 0xFFFF) == 0) && FlushRecord() != kImageOk) {
-            return kImageIo;
-        }
+        if (ends && FlushRecord() != kImageOk) return kImageIo;
     }
     return kImageOk;
 }

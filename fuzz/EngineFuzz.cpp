@@ -158,13 +158,14 @@ uint64_t ImageSize(const Model& m) {
 // The signing walk, simulated: each holding segment is signed, then written to the image, in
 // table order (segments that overlap in the file see the signatures written before them).
 // False when a segment that the walk reads lies outside the file: the tool then aborts.
-bool Simulate(const Model& m, uint32_t start, bool binary, Bytes& sim, Bytes& image) {
+// flat, when given, receives the image bytes without the gaps: what a HEX image holds, in order.
+bool Simulate(const Model& m, uint32_t start, bool binary, Bytes* flat, Bytes& sim, Bytes& image) {
     uint64_t addr = 0;
     bool started = false;
     for (const Seg& s : m.segs) {
         if (s.type != 1) continue;
         const int64_t at = TableAt(m, s, start);
-        if ((at >= 0 || (binary && s.filesz != 0)) &&
+        if ((at >= 0 || ((binary || flat != nullptr) && s.filesz != 0)) &&
             static_cast<uint64_t>(s.off) + s.filesz > sim.size()) {
             return false;
         }
@@ -183,6 +184,10 @@ bool Simulate(const Model& m, uint32_t start, bool binary, Bytes& sim, Bytes& im
         }
         const uint64_t skip = Skip(m, s);
         const uint64_t load = s.paddr + skip;
+        if (flat != nullptr) {
+            flat->insert(flat->end(), sim.begin() + static_cast<long>(s.off + skip),
+                         sim.begin() + static_cast<long>(s.off + s.filesz));
+        }
         if (binary && s.filesz != skip) {
             if (started && load > addr) {
                 image.resize(image.size() + (load - addr), 0);
@@ -196,6 +201,45 @@ bool Simulate(const Model& m, uint32_t start, bool binary, Bytes& sim, Bytes& im
         }
     }
     return true;
+}
+
+uint8_t Nibble(uint8_t c) {
+    return c <= '9' ? c - '0' : c - 'A' + 10;
+}
+
+// The data bytes of a HEX image in record order; every record checked on the way: upper-case
+// digits, CR LF, its checksum, at most 16 bytes, none across 64 KiB, the end record last.
+const Bytes& HexData(const Bytes& text) {
+    static Bytes out;
+    out.clear();
+    for (size_t at = 0; at < text.size();) {
+        HARNESS_CHECK(text[at] == ':' && at + 13 <= text.size());
+        uint8_t b[260];
+        const size_t n = (Nibble(text[at + 1]) << 4 | Nibble(text[at + 2])) + 5u;
+        HARNESS_CHECK(at + 1 + 2 * n + 2 <= text.size());
+        uint8_t sum = 0;
+        for (size_t i = 0; i < n; ++i) {
+            for (size_t k = 1; k <= 2; ++k) {
+                const uint8_t c = text[at + 2 * i + k];
+                HARNESS_CHECK((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+            }
+            b[i] = static_cast<uint8_t>(Nibble(text[at + 1 + 2 * i]) << 4 |
+                                        Nibble(text[at + 2 + 2 * i]));
+            sum = static_cast<uint8_t>(sum + b[i]);
+        }
+        HARNESS_CHECK(sum == 0 && text[at + 1 + 2 * n] == '\r' && text[at + 2 + 2 * n] == '\n');
+        const uint32_t addr = static_cast<uint32_t>(b[1]) << 8 | b[2];
+        if (b[3] == 4) {
+            HARNESS_CHECK(b[0] == 2);
+        } else if (b[3] == 0) {
+            HARNESS_CHECK(b[0] <= 16 && addr + b[0] <= 0x10000u);
+            out.insert(out.end(), b + 4, b + 4 + b[0]);
+        } else {
+            HARNESS_CHECK(b[3] == 1 && at + 13 == text.size());
+        }
+        at += 1 + 2 * n + 2;
+    }
+    return out;
 }
 
 // Names that stay valid across runs.
@@ -292,7 +336,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool binary = (opt & 1) != 0 && ImageSize(m) <= (64u << 10);
     sim = before;
     expected.clear();
-    const bool walks = parsed && Simulate(m, start, binary, sim, expected);
+    // The HEX image is decoded and compared where its bytes stay small.
+    uint64_t flatSize = 0;
+    for (const Seg& s : m.segs) flatSize += s.type == 1 ? s.filesz - Skip(m, s) : 0;
+    const bool hexCheck = (opt & 32) != 0 && flatSize <= (1u << 20);
+    static Bytes flat;
+    flat.clear();
+    const bool walks =
+        parsed && Simulate(m, start, binary, hexCheck ? &flat : nullptr, sim, expected);
 
     static const std::string elfIn = dir + "/app.elf";
     static const std::string binIn = dir + "/app.bin";
@@ -338,9 +389,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (verify || code != 0 || !hexImage || m.none) {
         HARNESS_CHECK(!hexExists);
     } else if (hexExists) {
-        // The HEX image ends with its end record.
+        // The HEX image ends with its end record, and its data records hold the image's bytes.
         HARNESS_CHECK(hexNow.size() >= 13 &&
                       std::memcmp(hexNow.data() + hexNow.size() - 13, ":00000001FF\r\n", 13) == 0);
+        if (hexCheck) HARNESS_CHECK(HexData(hexNow) == flat);
     }
     const Bytes& after = HarnessGetInput(size);
     HARNESS_CHECK(after.size() == before.size());

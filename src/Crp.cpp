@@ -2,10 +2,6 @@
 
 #include <cstdio>
 
-#include "Argums.h"
-#include "Mapped.h"
-#include "Vortle.h"
-
 namespace {
 
 struct Level {
@@ -57,18 +53,13 @@ void CrpFind(const Firmware& in, const uint32_t* at, int n) {
     in.rewind();
 }
 
-void CrpGuard() {
-    if ((bom.flags & kBomCrp3) != 0) return;
+bool CrpLocked(uint32_t& at) {
     for (int i = 0; i < nFound; ++i) {
         if (found[i].level != kCrp3) continue;
-        char text[128];
-        std::snprintf(text, sizeof text,
-                      "Code Read Protection CRP3 at 0x%08X locks the part for good (give CRP3 to "
-                      "accept)",
-                      found[i].at);
-        LoadClear(&xfi);
-        Fatal(NFACT::Crp3, text);
+        at = found[i].at;
+        return true;
     }
+    return false;
 }
 
 void CrpPrint() {

@@ -328,6 +328,8 @@ constexpr const char* kStatWrong = "Wrong ";
 constexpr const char* kExpected = ", expected 0x%08X";
 constexpr const char* kExpected16 = ", expected 0x%04X";
 constexpr const char* kNotFound = "Range not found: 0x%08X - 0x%08X";
+constexpr const char* kCrp3Refused =
+    "Code Read Protection CRP3 at 0x%08X locks the part for good (give CRP3 to accept)";
 constexpr uint32_t kArmLast = 0x1C; // ARM-state table: offset of the last word summed
 constexpr uint32_t kArmSig = 0x14;  // and of its reserved signature word
 constexpr uint32_t kWindow = 64;    // the most bytes a range and its signature unit span
@@ -436,7 +438,12 @@ void GuardCrp(const Firmware& in, uint32_t lo, uint64_t hi) {
         at[n++] = signa.start + (ArmTable(first, UnitWidth()) ? kCrpArm : kCrpCortex);
     }
     CrpFind(in, at, n);
-    CrpGuard();
+    uint32_t locked = 0;
+    if ((bom.flags & kBomCrp3) == 0 && CrpLocked(locked)) {
+        std::snprintf(szStat, sizeof szStat, kCrp3Refused, locked);
+        LoadClear(&xfi);
+        Fatal(NFACT::Crp3, szStat);
+    }
 }
 
 // Every piece in turn: signed when it holds the range, then handed to the images, so that

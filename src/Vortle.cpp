@@ -71,8 +71,8 @@ constexpr const char* kUsage =
     "                         with BINARY or HEX, an image is not right\n"
     "In a shell, quote the parentheses: 'BIN(out/app.bin)' 'HEX(out/app.hex)' 'BA(0x2000)'.\n"
     "\n"
-    "Exit codes: 0 signed or verified, 1 verification failed, 2 damaged ELF file,\n"
-    "            3 fatal error (a report follows)\n";
+    "Exit codes: 0 signed or verified, 1 verification failed, 2 damaged ELF file (or an\n"
+    "            input cut short while it was read), 3 fatal error (a report follows)\n";
 
 // Copies of the file names that outlive the pools.
 char keptIn[kNameCap];

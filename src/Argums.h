@@ -29,6 +29,11 @@ constexpr uint8_t kBomCrp3 = 0x10;   // a CRP3 word is accepted
 extern Bom bom;
 extern Bom* pBom;
 
+// True in a check-only run (VERIFY): nothing is written, created or deleted.
+inline bool Checking() {
+    return (bom.flags & kBomVerify) != 0;
+}
+
 // Joins the program path and the arguments into the command line.
 int ArgPrepare(int argc, char** argv);
 // Parses the whole command line into the record; returns pBom.

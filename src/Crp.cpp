@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Mapped.h"
+
 namespace {
 
 struct Level {
@@ -42,9 +44,7 @@ void CrpFind(const Firmware& in, const uint32_t* at, int n) {
             if (Seen(at[i]) || !in.has(p, at[i], 4)) continue;
             uint8_t b[4];
             in.read(p, at[i], b, 4);
-            const uint32_t word = b[0] | static_cast<uint32_t>(b[1]) << 8 |
-                                  static_cast<uint32_t>(b[2]) << 16 |
-                                  static_cast<uint32_t>(b[3]) << 24;
+            const uint32_t word = Load32(b); // little-endian in every format
             for (int k = 0; k < static_cast<int>(sizeof kLevels / sizeof kLevels[0]); ++k) {
                 if (word == kLevels[k].value) found[nFound++] = {at[i], k};
             }

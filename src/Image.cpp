@@ -21,10 +21,6 @@ struct Out {
 Out outs[kImages];
 int failed = kImageBinary;
 
-bool Checking() {
-    return (bom.flags & kBomVerify) != 0;
-}
-
 int Fail(int which, int code) {
     failed = which;
     return code;

@@ -111,10 +111,6 @@ uint8_t* pH;       // program header table in host byte order, pool 1
 uint32_t CsActual; // file bytes of the segments that count as loadable
 uint32_t phNext;   // the next entry the walk looks at
 
-bool Checking() {
-    return (bom.flags & kBomVerify) != 0;
-}
-
 uint32_t UnitWidth() {
     const uint32_t w = signa.mode & 0x0F;
     return w == 1 || w == 2 ? w : 4;

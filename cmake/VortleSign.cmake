@@ -55,7 +55,10 @@ function(_vortle_arguments fn target args_var byproducts_var)
         cmake_path(ABSOLUTE_PATH image BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
         cmake_path(GET image PARENT_PATH folder)
         file(MAKE_DIRECTORY "${folder}")
-        list(APPEND args "${ext}(${image})")
+        # In double quotes the name is taken whole, whatever the folders hold; a double quote
+        # in it is doubled.
+        string(REPLACE "\"" "\"\"" quoted "${image}")
+        list(APPEND args "${ext}(\"${quoted}\")")
         list(APPEND byproducts "${image}")
       endif()
     elseif(word STREQUAL "CRP3")

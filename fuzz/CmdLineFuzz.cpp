@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     HarnessLeave();
     const size_t in = std::strlen(bom.inName);
-    HARNESS_CHECK(in >= 1 && in <= 256);
-    HARNESS_CHECK(std::strlen(bom.binName) <= 260);
-    HARNESS_CHECK(std::strlen(bom.hexName) <= 260);
+    HARNESS_CHECK(in >= 1 && in <= 1000); // names are taken whole or refused
+    HARNESS_CHECK(std::strlen(bom.binName) <= 1004);
+    HARNESS_CHECK(std::strlen(bom.hexName) <= 1004);
     HARNESS_CHECK(std::strlen(bom.echo) < static_cast<size_t>(kCmdCap - 31));
     HARNESS_CHECK(signa.position == 0 ||
                   (signa.position == signa.start + 28 && signa.start <= 0xFF000000u));

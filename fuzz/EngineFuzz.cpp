@@ -4,7 +4,7 @@
 //   1 BINARY, 2 BASEADDRESS, 4 a stale image (the file's first bytes) before the run,
 //   8 VERIFY, 16 the image a signing run writes is there before the run, 32 the HEX image too,
 //   64 the input is named app.bin (a file that is no ELF file is then a raw image).
-// An input that starts with ':' is read as Intel HEX whatever its name.
+// An input that starts with ':' is read as Intel HEX unless it is named app.bin.
 #include <cstring>
 #include <string>
 
@@ -281,7 +281,7 @@ bool HexDigit(uint8_t c) {
 // command line finds right, images included.
 int OtherInput(const std::string& in, const std::string& image, const std::string& hex,
                const uint8_t* data, size_t size, uint8_t flags, bool ba, uint32_t base) {
-    const bool text = data[0] == ':';
+    const bool text = data[0] == ':' && !in.ends_with(".bin"); // a .bin is raw
     HarnessPutInput(in, data, size);
     HarnessRemoveFile(image);
     HarnessRemoveFile(hex);

@@ -163,6 +163,20 @@ int PlatSameFile(const char* a, const char* b) {
     return a != nullptr && b != nullptr && Find(a) != nullptr && std::strcmp(a, b) == 0 ? 1 : 0;
 }
 
+// One flat folder: every name is its own last component, compared as it is.
+int PlatFolderOf(const char* /*folder*/, PlatFolder& out) {
+    out = {0, 0, false};
+    return 0;
+}
+
+int PlatSameLeaf(const char* a, const char* b, bool /*foldsCase*/) {
+    return std::strcmp(a, b) == 0 ? 1 : 0;
+}
+
+int PlatStoredExactly(const char* /*folder*/, const char* leaf) {
+    return Find(leaf) != nullptr ? 1 : 0;
+}
+
 // ---- The harness's side -----------------------------------------------------------------
 
 namespace {

@@ -1,5 +1,6 @@
 #include "Argums.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -13,10 +14,10 @@ Bom* pBom = &bom;
 
 namespace {
 
-constexpr int kArgCap = 1024;   // the token buffer
-constexpr int kGenLimit = 127;  // longest token in general mode
-constexpr int kNameLimit = 256; // longest token in file-name mode
-constexpr int kEchoSlack = 31;  // the echo stays this far below the capacity
+constexpr int kArgCap = 1024;    // the token buffer
+constexpr int kGenLimit = 127;   // longest token in general mode
+constexpr int kNameLimit = 1000; // longest file name; a longer one is refused, never cut
+constexpr int kEchoSlack = 31;   // the echo stays this far below the capacity
 
 // The general delimiter set, in its stored order.
 constexpr char del[20] = {' ', '\t', ';', ',', '(', ')', '=', '#', '!',  '$',
@@ -26,6 +27,7 @@ constexpr char del95[14] = {' ',  ';',  ',',    '(', ')', '[', ']',
                             '\n', '\r', '\x7F', '"', '{', '}', '\x1A'};
 
 constexpr const char* szPST = "\"%s\" "; // program-path prefix of the command line
+constexpr const char* kTooLong = "file name too long";
 
 // One row of the option table.
 struct OptRow {
@@ -100,7 +102,9 @@ char ngetarg(char* p) {
     char quote = 0;
     getacr();
     for (;;) {
-        if (w95 ? arglen >= kNameLimit : arglen >= kGenLimit) {
+        // A keyword or number is cut at its limit; a file name one character past it is
+        // refused below.
+        if (w95 ? arglen > kNameLimit : arglen >= kGenLimit) {
             delim = ' ';
             break;
         }
@@ -151,6 +155,7 @@ char ngetarg(char* p) {
         p[arglen++] = c;
     }
     p[arglen] = '\0';
+    if (w95 && arglen > kNameLimit) CmdError(kTooLong);
     if (delim == ';') delim = '\n'; // a semicolon ends the command line
     return delim;
 }
@@ -224,6 +229,7 @@ void BalFile(char* p) {
     }
     int depth = 1;
     char end = '\n';
+    int32_t named = 0; // characters up to the last one that is not a blank
     for (;;) {
         char c = *scan_base;
         if (c == '\0' || c == '\n') break;
@@ -233,12 +239,18 @@ void BalFile(char* p) {
             end = ')';
             break;
         }
-        if (arglen < kNameLimit) p[arglen++] = c;
+        // Trailing blanks are no part of the name: only what comes before them counts.
+        if (c != ' ') {
+            if (arglen >= kNameLimit) CmdError(kTooLong);
+            while (named < arglen) p[named++] = ' ';
+            p[named++] = c;
+        }
+        ++arglen;
         ++scan_base;
     }
     if (*scan_base == ')') ++scan_base;
     delim = end;
-    while (arglen > 0 && p[arglen - 1] == ' ') --arglen;
+    arglen = named;
     p[arglen] = '\0';
     EchoCheck(p, 1);
 }
@@ -338,6 +350,17 @@ bool IsVerify(const char* a) {
     return kVerify[i] == '\0' && a[i] == '\0';
 }
 
+// True when the input name, as the shell delivered it, would not scan as one file name: it
+// holds a character of the file-name delimiter set or an apostrophe. A name that opens with a
+// quote of its own is quoted already.
+bool NeedsQuotes(const char* a) {
+    if (a[0] == '"' || a[0] == '\'') return false;
+    for (const char* c = a; *c != '\0'; ++c) {
+        if (*c == '\'' || std::memchr(del95, *c, sizeof del95) != nullptr) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int ArgPrepare(int argc, char** argv) {
@@ -354,16 +377,30 @@ int ArgPrepare(int argc, char** argv) {
 
     const char* path = PlatProgramPath(argc > 0 ? argv[0] : nullptr);
     size_t need = std::strlen(path) + 3 + 2; // quotes, blank, line feed, NUL
+    const bool quote = argc > 1 && NeedsQuotes(argv[1]);
     for (int i = 1; i < argc; ++i) {
         need += std::strlen(argv[i]) + 1;
         if (i > 1 && IsVerify(argv[i])) bom.flags |= kBomKeep;
     }
+    if (quote)
+        need += 2 + static_cast<size_t>(std::count(argv[1], argv[1] + std::strlen(argv[1]), '"'));
     if (need > static_cast<size_t>(bom.cap)) CmdError("max. command line size exceeded");
 
     pathLen = static_cast<int32_t>(std::strlen(path));
     pathEnd = pathLen + 2;
     char* w = bom.cmd + std::snprintf(bom.cmd, static_cast<size_t>(bom.cap), szPST, path);
     for (int i = 1; i < argc; ++i) {
+        if (i == 1 && quote) {
+            // The input name as the shell delivered it, one token whatever it holds.
+            *w++ = '"';
+            for (const char* c = argv[1]; *c != '\0'; ++c) {
+                if (*c == '"') *w++ = '"';
+                *w++ = *c;
+            }
+            *w++ = '"';
+            *w++ = ' ';
+            continue;
+        }
         const size_t len = std::strlen(argv[i]);
         std::memcpy(w, argv[i], len);
         w += len;

@@ -25,6 +25,7 @@ constexpr uint8_t kBomKeep = 0x04;   // an argument is VERIFY: no image is delet
                                      // an error reported before the keyword is read
 constexpr uint8_t kBomHex = 0x08;    // write the HEX image (check it with kBomVerify)
 constexpr uint8_t kBomCrp3 = 0x10;   // a CRP3 word is accepted
+constexpr uint8_t kBomStale = 0x20;  // the command line is accepted: stale images may go
 
 extern Bom bom;
 extern Bom* pBom;

@@ -22,33 +22,52 @@ struct Found {
     uint32_t at;
     int level; // row of kLevels
 };
-constexpr int kMaxFound = 4;
+constexpr int kMaxFound = 16; // four addresses, each with up to four levels
 Found found[kMaxFound];
 int nFound;
 
-bool Seen(uint32_t at) {
-    for (int i = 0; i < nFound; ++i) {
-        if (found[i].at == at) return true;
+// Records the word at at when it is a special value; each level at an address once.
+void Judge(uint32_t at, uint32_t word) {
+    for (int k = 0; k < static_cast<int>(sizeof kLevels / sizeof kLevels[0]); ++k) {
+        if (word != kLevels[k].value) continue;
+        for (int i = 0; i < nFound; ++i) {
+            if (found[i].at == at && found[i].level == k) return;
+        }
+        if (nFound < kMaxFound) found[nFound++] = {at, k};
     }
-    return false;
+}
+
+// The word at at as a flash tool leaves it: each byte from the last piece in the images'
+// order that holds it. Each piece that holds all four bytes is judged on its own as well.
+void Find(const Firmware& in, uint32_t at) {
+    uint8_t word[4] = {};
+    bool got[4] = {};
+    Piece p;
+    in.rewind();
+    while (in.next(p)) {
+        if (in.has(p, at, 4)) {
+            in.read(p, at, word, 4);
+            Judge(at, Load32(word)); // little-endian in every format
+            for (bool& g : got) g = true;
+            continue;
+        }
+        for (uint32_t j = 0; j < 4; ++j) {
+            if (!in.has(p, at + j, 1)) continue;
+            in.read(p, at + j, word + j, 1);
+            got[j] = true;
+        }
+    }
+    if (got[0] && got[1] && got[2] && got[3]) Judge(at, Load32(word));
 }
 
 } // namespace
 
 void CrpFind(const Firmware& in, const uint32_t* at, int n) {
     nFound = 0;
-    Piece p;
-    in.rewind();
-    while (in.next(p)) {
-        for (int i = 0; i < n && nFound < kMaxFound; ++i) {
-            if (Seen(at[i]) || !in.has(p, at[i], 4)) continue;
-            uint8_t b[4];
-            in.read(p, at[i], b, 4);
-            const uint32_t word = Load32(b); // little-endian in every format
-            for (int k = 0; k < static_cast<int>(sizeof kLevels / sizeof kLevels[0]); ++k) {
-                if (word == kLevels[k].value) found[nFound++] = {at[i], k};
-            }
-        }
+    for (int i = 0; i < n; ++i) {
+        bool again = false;
+        for (int k = 0; k < i; ++k) again |= at[k] == at[i];
+        if (!again) Find(in, at[i]);
     }
     in.rewind();
 }

@@ -1,8 +1,9 @@
 #include "Hex.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <deque>
 
 #include "Argums.h"
 #include "Mapped.h"
@@ -88,40 +89,94 @@ bool Decode(Line& l) {
     return sum == 0 && n == l.b[0] + 5u;
 }
 
-// A run of data records, consecutive in the file and in their addresses.
-struct Extent {
-    uint64_t end;     // one past its last address
+// A run of data records, consecutive in the file and in their addresses: the whole
+// bookkeeping of a HEX input, 12 bytes a run whatever the record order.
+struct Run {
+    uint32_t first;   // its first address
+    uint32_t len;     // the bytes it covers
     uint32_t fileOff; // where its first record's line starts
+    uint64_t End() const { return static_cast<uint64_t>(first) + len; }
 };
-std::map<uint32_t, Extent> extents; // by first address; never overlapping
+static_assert(sizeof(Run) == 12, "a run takes 12 bytes");
+std::deque<Run> runs; // in file order while the file is scanned, then by address
+constexpr uint32_t kNoClash = 0xFFFFFFFFu;
+
+bool ByAddress(const Run& a, const Run& b) {
+    return a.first < b.first;
+}
+
+// True when two of the runs that start at file offsets up to last share an address (the runs
+// are in address order).
+bool Clash(uint32_t last) {
+    uint64_t end = 0;
+    bool any = false;
+    for (const Run& r : runs) {
+        if (r.fileOff > last) continue;
+        if (any && r.first < end) return true;
+        if (!any || r.End() > end) end = r.End();
+        any = true;
+    }
+    return false;
+}
+
+uint32_t LineOf(uint32_t pos) {
+    return 1 + static_cast<uint32_t>(std::count(text, text + pos, '\n'));
+}
+
+// The line of the first data record in the file that gives an address an earlier line gave,
+// or kNoClash. Sorts the runs by address.
+uint32_t FirstClash() {
+    std::sort(runs.begin(), runs.end(), ByAddress);
+    if (!Clash(kNoClash)) return kNoClash;
+    // The first run, in file order, that meets an earlier one.
+    uint32_t lo = 0;
+    uint32_t hi = textSize;
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (Clash(mid)) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    const Run* e = nullptr;
+    for (const Run& r : runs) {
+        if (r.fileOff == lo) e = &r;
+    }
+    // Its lowest address that an earlier run gave, and the record that holds it.
+    uint64_t low = e->End();
+    for (const Run& r : runs) {
+        if (r.fileOff < lo && r.first < e->End() && r.End() > e->first) {
+            low = std::min<uint64_t>(low, std::max(r.first, e->first));
+        }
+    }
+    uint64_t a = e->first;
+    Line l;
+    for (uint32_t pos = e->fileOff; pos < textSize; pos = l.next) {
+        if (!Split(pos, l)) continue;
+        const uint8_t* p = text + l.at;
+        const uint32_t n = static_cast<uint32_t>(kNibble.v[p[1]] << 4 | kNibble.v[p[2]]);
+        if (p[7] != '0' || p[8] != '0' || n == 0) continue;
+        if (a + n > low) return LineOf(l.at);
+        a += n;
+    }
+    return LineOf(e->fileOff);
+}
 
 [[noreturn]] void Invalid(uint32_t line) {
+    // A record that gives an address twice may come before the fault found.
+    const uint32_t clash = FirstClash();
+    if (clash < line) line = clash;
     char detail[kNameCap + 32];
     std::snprintf(detail, sizeof detail, "'%s' (line %u)", bom.inName, line);
     LoadClear(&xfi);
     Fatal(NFACT::HexFile, detail);
 }
 
-// Takes the data record's addresses [a, a + n): false when one of them was given before.
-bool Take(std::map<uint32_t, Extent>::iterator& last, uint64_t a, uint32_t n, uint32_t at) {
-    if (last != extents.end() && last->second.end == a) {
-        const auto nx = std::next(last);
-        if (nx != extents.end() && nx->first < a + n) return false;
-        last->second.end = a + n;
-        return true;
-    }
-    const auto nx = extents.upper_bound(static_cast<uint32_t>(a));
-    if (nx != extents.end() && nx->first < a + n) return false;
-    if (nx != extents.begin() && std::prev(nx)->second.end > a) return false;
-    last = extents.emplace_hint(nx, static_cast<uint32_t>(a), Extent{a + n, at});
-    return true;
-}
-
 void Scan() {
     textSize = xfi.size;
     text = Span(0, textSize);
-    extents.clear();
-    auto last = extents.end();
+    runs.clear();
     uint64_t base = 0;
     bool ended = false;
     uint32_t line = 1;
@@ -136,8 +191,12 @@ void Scan() {
         case kHexData00: {
             if (n == 0) break;
             const uint64_t a = base + addr;
-            if (addr + n > k64K || (a >> 16) != ((a + n - 1) >> 16) || !Take(last, a, n, l.at)) {
-                Invalid(line);
+            if (addr + n > k64K || (a >> 16) != ((a + n - 1) >> 16)) Invalid(line);
+            // The previous data record's run goes on where it ends.
+            if (!runs.empty() && runs.back().End() == a) {
+                runs.back().len += n;
+            } else {
+                runs.push_back(Run{static_cast<uint32_t>(a), n, l.at});
             }
             break;
         }
@@ -160,20 +219,22 @@ void Scan() {
         }
     }
     if (!ended) Invalid(line);
+    const uint32_t clash = FirstClash();
+    if (clash != kNoClash) Invalid(clash);
 }
 
 // ---- Pieces -----------------------------------------------------------------------------
 
-using ExtentIt = std::map<uint32_t, Extent>::const_iterator;
-ExtentIt runNext; // the first extent of the next piece
+size_t runNext; // the first run of the next piece
 
-// Calls fn(address, line) for each data record of the extents from first on whose addresses
-// meet [from, to), in address order: the extents are walked record by record in the file.
-template <class Fn> void Records(ExtentIt it, uint64_t from, uint64_t to, Fn fn) {
-    for (; it != extents.end() && it->first < to; ++it) {
-        uint64_t a = it->first;
+// Calls fn(address, line) for each data record of the runs from first on whose addresses
+// meet [from, to), in address order: the runs are walked record by record in the file.
+template <class Fn> void Records(size_t first, uint64_t from, uint64_t to, Fn fn) {
+    for (size_t i = first; i < runs.size() && runs[i].first < to; ++i) {
+        uint64_t a = runs[i].first;
+        const uint64_t end = runs[i].End();
         Line l;
-        for (uint32_t pos = it->second.fileOff; a < it->second.end && a < to; pos = l.next) {
+        for (uint32_t pos = runs[i].fileOff; a < end && a < to; pos = l.next) {
             if (!Split(pos, l)) continue;
             const uint8_t* p = text + l.at;
             const uint32_t n = static_cast<uint32_t>(kNibble.v[p[1]] << 4 | kNibble.v[p[2]]);
@@ -188,19 +249,21 @@ template <class Fn> void Records(ExtentIt it, uint64_t from, uint64_t to, Fn fn)
     }
 }
 
-// The extent that holds addr, or the first behind it.
-ExtentIt ExtentAt(uint32_t addr) {
-    auto it = extents.upper_bound(addr);
-    if (it != extents.begin() && std::prev(it)->second.end > addr) --it;
-    return it;
+// The run that holds addr, or the first behind it.
+size_t RunAt(uint32_t addr) {
+    const Run key{addr, 0, 0};
+    size_t i = static_cast<size_t>(std::upper_bound(runs.begin(), runs.end(), key, ByAddress) -
+                                   runs.begin());
+    if (i > 0 && runs[i - 1].End() > addr) --i;
+    return i;
 }
 
 bool HexNext(Piece& p) {
-    if (runNext == extents.end()) return false;
-    p = Piece{runNext->first, 0, 0, 0};
-    uint64_t end = runNext->second.end;
-    for (++runNext; runNext != extents.end() && runNext->first == end; ++runNext) {
-        end = runNext->second.end;
+    if (runNext >= runs.size()) return false;
+    p = Piece{runs[runNext].first, 0, 0, 0};
+    uint64_t end = runs[runNext].End();
+    for (++runNext; runNext < runs.size() && runs[runNext].first == end; ++runNext) {
+        end = runs[runNext].End();
     }
     p.len = static_cast<uint32_t>(end - p.addr);
     return true;
@@ -208,7 +271,7 @@ bool HexNext(Piece& p) {
 
 void HexRead(const Piece&, uint32_t addr, uint8_t* dst, uint32_t len) {
     const uint64_t to = static_cast<uint64_t>(addr) + len;
-    Records(ExtentAt(addr), addr, to, [&](uint64_t a, const Line& l) {
+    Records(RunAt(addr), addr, to, [&](uint64_t a, const Line& l) {
         for (uint32_t i = 0; i < l.b[0]; ++i) {
             if (a + i >= addr && a + i < to) dst[a + i - addr] = l.b[4 + i];
         }
@@ -220,7 +283,7 @@ void HexRead(const Piece&, uint32_t addr, uint8_t* dst, uint32_t len) {
 void HexStore(const Piece&, uint32_t addr, const uint8_t* src, uint32_t len) {
     const uint64_t to = static_cast<uint64_t>(addr) + len;
     uint8_t* view = xfi.view;
-    Records(ExtentAt(addr), addr, to, [&](uint64_t a, const Line& l) {
+    Records(RunAt(addr), addr, to, [&](uint64_t a, const Line& l) {
         bool lower = false;
         for (uint32_t i = l.at; i < l.end; ++i) lower |= text[i] >= 'a' && text[i] <= 'f';
         const char* digits = lower ? kLowerDigits : kUpperDigits;
@@ -248,7 +311,7 @@ void HexEmit(const Piece& p, ImageSink sink) {
     static uint8_t buf[65536];
     uint32_t fill = 0;
     const uint64_t to = static_cast<uint64_t>(p.addr) + p.len;
-    Records(ExtentAt(p.addr), p.addr, to, [&](uint64_t, const Line& l) {
+    Records(RunAt(p.addr), p.addr, to, [&](uint64_t, const Line& l) {
         const uint32_t n = l.b[0];
         if (fill + n > sizeof buf) {
             sink(buf, fill, -1);
@@ -261,7 +324,7 @@ void HexEmit(const Piece& p, ImageSink sink) {
 }
 
 void HexRewind() {
-    runNext = extents.begin();
+    runNext = 0;
 }
 
 bool HexHas(const Piece& p, uint32_t addr, uint32_t len) {

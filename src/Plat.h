@@ -74,3 +74,17 @@ int PlatStaleImage(const char* image, const char* input);
 // 1 when both names designate the same existing file (links and case-insensitive names
 // included), else 0.
 int PlatSameFile(const char* a, const char* b);
+
+// A folder as the system knows it: its identity, and whether its volume compares names
+// ignoring case.
+struct PlatFolder {
+    uint64_t dev;
+    uint64_t ino;
+    bool foldsCase;
+};
+// Fills the record of the folder the system's own lookup of name reaches; 0 on success.
+int PlatFolderOf(const char* folder, PlatFolder& out);
+// 1 when the two last components are one name in a folder of that kind, else 0.
+int PlatSameLeaf(const char* a, const char* b, bool foldsCase);
+// 1 when the folder stores an entry spelt exactly leaf, case included, else 0.
+int PlatStoredExactly(const char* folder, const char* leaf);

@@ -12,8 +12,15 @@
 #endif
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
 
 #ifdef __APPLE__
 #include <mach-o/dyld.h>
@@ -277,4 +284,64 @@ int PlatSameFile(const char* a, const char* b) {
     struct stat sb {};
     if (a == nullptr || b == nullptr || stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino ? 1 : 0;
+}
+
+namespace {
+
+// True when the open folder's volume compares names ignoring case: a case-folding folder
+// (ext4, f2fs), a FAT, exFAT, NTFS or SMB volume; on macOS, what the volume says.
+bool FoldsCase(int fd) {
+#if defined(__APPLE__)
+    return fpathconf(fd, _PC_CASE_SENSITIVE) == 0;
+#elif defined(__linux__)
+    constexpr long kCaseFold = 0x40000000; // FS_CASEFOLD_FL
+    long flags = 0;
+    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCaseFold) != 0) return true;
+    struct statfs fs {};
+    if (fstatfs(fd, &fs) != 0) return false;
+    constexpr long kFolding[] = {0x4d44,     0x2011BAB0, 0x5346544e, 0x7366746e,
+                                 0xFF534D42, 0xFE534D42, 0x517B};
+    for (long t : kFolding) {
+        if (static_cast<long>(fs.f_type) == t) return true;
+    }
+    return false;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+} // namespace
+
+int PlatFolderOf(const char* folder, PlatFolder& out) {
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0) {
+        const bool ok = fstat(fd, &st) == 0;
+        out = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), FoldsCase(fd)};
+        close(fd);
+        return ok ? 0 : -1;
+    }
+    // A folder that may be searched but not read: its identity, and names taken as they are.
+    if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
+    out = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), false};
+    return 0;
+}
+
+int PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
+    return (foldsCase ? strcasecmp(a, b) : std::strcmp(a, b)) == 0 ? 1 : 0;
+}
+
+int PlatStoredExactly(const char* folder, const char* leaf) {
+    DIR* d = opendir(folder);
+    if (d == nullptr) return 0;
+    int found = 0;
+    while (const dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, leaf) == 0) {
+            found = 1;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
 }

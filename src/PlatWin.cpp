@@ -226,3 +226,43 @@ int PlatSameFile(const char* a, const char* b) {
     CloseHandle(ha);
     return same;
 }
+
+int PlatFolderOf(const char* folder, PlatFolder& out) {
+    const HANDLE h = OpenForQuery(folder);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) &&
+                    (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CloseHandle(h);
+    if (!ok) return -1;
+    // Windows volumes compare names ignoring case.
+    out = {info.dwVolumeSerialNumber,
+           static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow, true};
+    return 0;
+}
+
+int PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
+    if (!foldsCase) return std::strcmp(a, b) == 0 ? 1 : 0;
+    wchar_t wa[MAX_PATH * 4];
+    wchar_t wb[MAX_PATH * 4];
+    const int na = MultiByteToWideChar(CP_ACP, 0, a, -1, wa, MAX_PATH * 4);
+    const int nb = MultiByteToWideChar(CP_ACP, 0, b, -1, wb, MAX_PATH * 4);
+    if (na == 0 || nb == 0) return _stricmp(a, b) == 0 ? 1 : 0;
+    return CompareStringOrdinal(wa, -1, wb, -1, TRUE) == CSTR_EQUAL ? 1 : 0;
+}
+
+int PlatStoredExactly(const char* folder, const char* leaf) {
+    char name[MAX_PATH * 4];
+    const size_t n = std::strlen(folder);
+    const bool sep =
+        n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/' || folder[n - 1] == ':');
+    if (std::snprintf(name, sizeof name, "%s%s%s", folder, sep ? "" : "\\", leaf) >=
+        static_cast<int>(sizeof name)) {
+        return 0;
+    }
+    WIN32_FIND_DATAA found{};
+    const HANDLE h = FindFirstFileA(name, &found);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    FindClose(h);
+    return std::strcmp(found.cFileName, leaf) == 0 ? 1 : 0;
+}

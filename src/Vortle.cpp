@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <string_view>
 
 #include "Alloc.h"
 #include "Argums.h"
 #include "Crp.h"
+#include "Names.h"
 #include "Plat.h"
 #include "Xelf.h"
 
@@ -85,30 +87,25 @@ void Keep(char*& name, char* copy) {
     name = copy;
 }
 
-// True when both names designate one file, or would: the same name, or the same existing file.
-bool SameImage(const char* a, const char* b) {
-    return std::strcmp(a, b) == 0 || PlatSameFile(a, b);
-}
-
 // An image is written by truncating its file: that file must not be the input, nor the other
-// image. Such a run changes nothing, not even a stale image.
+// image, whichever spelling names it. Such a run changes nothing, not even a stale image.
 void CheckImageNames() {
     const bool bin = (bom.flags & kBomBinary) != 0;
     const char* clash = nullptr;
-    if (bin && PlatSameFile(bom.binName, bom.inName)) {
+    if (bin && SameTarget(bom.binName, bom.inName)) {
         clash = bom.binName;
-    } else if ((bom.flags & kBomHex) != 0 && (SameImage(bom.hexName, bom.inName) ||
-                                              (bin && SameImage(bom.hexName, bom.binName)))) {
+    } else if ((bom.flags & kBomHex) != 0 && (SameTarget(bom.hexName, bom.inName) ||
+                                              (bin && SameTarget(bom.hexName, bom.binName)))) {
         clash = bom.hexName;
     }
-    if (clash == nullptr) return;
-    bom.flags |= kBomKeep;
-    Fatal(NFACT::CreateFile, clash);
+    if (clash != nullptr) Fatal(NFACT::CreateFile, clash);
 }
 
-void RemoveImage(const char* name) {
-    // Never the user's firmware, whatever name designates it, nor a device or a folder.
-    if (name != nullptr && name[0] != '\0' && PlatStaleImage(name, bom.inName)) {
+// Deletes a stale image. Never the user's firmware, whatever name designates it, nor a device
+// or a folder; a name the user did not give (exact) only where the folder stores it so.
+void RemoveImage(const char* name, bool exact) {
+    if (name != nullptr && name[0] != '\0' && PlatStaleImage(name, bom.inName) &&
+        (!exact || StoredExactly(name))) {
         PlatRemoveFile(name);
     }
 }
@@ -133,10 +130,11 @@ void SigPrn() {
 }
 
 void RemoveBin() {
-    // A check-only run leaves every file as it is (VERIFY always sets kBomKeep).
-    if ((bom.flags & kBomKeep) != 0) return;
-    RemoveImage(bom.binName);
-    if ((bom.flags & kBomHex) != 0) RemoveImage(bom.hexName);
+    // A check-only run leaves every file as it is (VERIFY always sets kBomKeep), and so does
+    // a run that ends before its stale images are due (a refused command line).
+    if ((bom.flags & kBomKeep) != 0 || (bom.flags & kBomStale) == 0) return;
+    RemoveImage(bom.binName, (bom.flags & kBomBinary) == 0);
+    if ((bom.flags & kBomHex) != 0) RemoveImage(bom.hexName, false);
 }
 
 void KeepNames() {
@@ -188,8 +186,12 @@ int VortleMain(int argc, char** argv) {
     return VortleRun();
 }
 
-int VortleRun() {
+namespace {
+
+// The run after the command line: the stale images, the pass and its report.
+int Run() {
     CheckImageNames();
+    bom.flags |= kBomStale;
     RemoveBin();
     // What is printed so far stays printed when the platform ends the pass at a fault.
     std::fflush(stdout);
@@ -223,4 +225,17 @@ int VortleRun() {
     std::printf("*** Processing completed, no Errors.\n");
     std::fflush(stdout);
     return kExitOk;
+}
+
+} // namespace
+
+int VortleRun() {
+    try {
+        return Run();
+    } catch (const std::bad_alloc&) {
+        // Running out of memory anywhere is the memory report, never an abort.
+        ImagesAbandon();
+        LoadClear(&xfi);
+        OutOfMem();
+    }
 }

@@ -302,15 +302,15 @@ bool BinName(const char* name) {
            std::toupper(static_cast<unsigned char>(dot[3])) == 'N';
 }
 
-// The input's format: HEX when it starts with ':', raw binary when it is no ELF file and its
-// name ends in .bin, else ELF.
+// The input's format: raw binary when it is no ELF file and its name ends in .bin (its first
+// word may well start with ':'), HEX when it starts with ':', else ELF.
 const Firmware* OpenInput() {
     BigEnd = 0;
     const uint8_t* head = Span(0, 1);
-    if (head[0] == ':') return &HexInput();
     constexpr uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
     const bool elf = xfi.size >= sizeof kMagic && std::memcmp(head, kMagic, sizeof kMagic) == 0;
     if (!elf && BinName(bom.inName)) return BinInput();
+    if (head[0] == ':') return &HexInput();
     return ElfInput();
 }
 

@@ -137,7 +137,8 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
     vt::fs::remove_all(dir);
 }
 
-// The image named in pool 0 is still deleted after the pools are released.
+// The image named in pool 0 is still deleted after the pools are released (once the command
+// line is accepted).
 TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
     const vt::fs::path dir = vt::DeathDir("image");
     const std::string image = (dir / "app.BIN").string();
@@ -151,6 +152,7 @@ TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
             bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
             std::strcpy(bom.inName, input.c_str());
             std::strcpy(bom.binName, image.c_str());
+            bom.flags = kBomStale; // past the command line
             GetMem(-1, 0);
         },
         ::testing::ExitedWithCode(3), "");

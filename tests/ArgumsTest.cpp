@@ -11,6 +11,7 @@
 namespace {
 
 using vt::CmdReport;
+using vt::CmdReportEcho;
 using vt::Report;
 
 struct Parsed {
@@ -51,7 +52,7 @@ struct ParseCase {
 constexpr uint32_t kNoBase = 0xFFFFFFFF;
 
 TEST(Options, AcceptedCommandLines) {
-    const std::string name300(300, 'n');
+    const std::string name1000(1000, 'n');
     const ParseCase cases[] = {
         {{"app.elf"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
         {{"app.elf", "BINARY"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BINARY"},
@@ -98,12 +99,20 @@ TEST(Options, AcceptedCommandLines) {
          true,
          kNoBase,
          " app.elf BIN(say \"hi\".bin) "},
-        {{"app.elf", "BIN(" + name300 + ")"},
+        // File names are taken whole up to 1000 characters, in every form.
+        {{"app.elf", "BIN(" + name1000 + " )"},
          "app.elf",
-         name300.substr(0, 256),
+         name1000,
          true,
          kNoBase,
-         " app.elf BIN(" + name300.substr(0, 256) + ") "},
+         " app.elf BIN(" + name1000 + ") "},
+        {{"app.elf", "BIN(\"" + name1000 + "\")"},
+         "app.elf",
+         name1000,
+         true,
+         kNoBase,
+         " app.elf BIN(" + name1000 + ") "},
+        {{name1000}, name1000, name1000 + ".BIN", false, kNoBase, " " + name1000},
         {{"app.elf", "BA (0x10 )"}, "app.elf", "app.BIN", false, 0x10, " app.elf BA(0X10) "},
         {{"app.elf", "BA(0xFF000000)"},
          "app.elf",
@@ -127,9 +136,19 @@ TEST(Options, AcceptedCommandLines) {
          0xFF000000,
          " app.elf BA(4278190080) "},
         {{"app.elf", ";", "BIN"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
-        {{"a;b"}, "a", "a.BIN", false, kNoBase, " a"},
+        // The input name as the shell delivered it is one name, whatever it holds.
+        {{"a;b"}, "a;b", "a;b.BIN", false, kNoBase, " a;b"},
+        {{"my app.elf"}, "my app.elf", "my app.BIN", false, kNoBase, " my app.elf"},
+        {{"a(1).elf"}, "a(1).elf", "a(1).BIN", false, kNoBase, " a(1).elf"},
+        {{"x'y\"z.elf", "BIN"}, "x'y\"z.elf", "x'y\"z.BIN", true, kNoBase, " x'y\"z.elf BIN"},
+        {{"C:\\Users\\John Smith\\fw.elf"},
+         "C:\\Users\\John Smith\\fw.elf",
+         "C:\\Users\\John Smith\\fw.BIN",
+         false,
+         kNoBase,
+         " C:\\Users\\John Smith\\fw.elf"},
         {{"app.elf", ",", "BIN"}, "app.elf", "app.BIN", true, kNoBase, " app.elf,BIN"},
-        {{"app.elf,BIN"}, "app.elf", "app.BIN", true, kNoBase, " app.elf,BIN"},
+        {{"app.elf,BIN"}, "app.elf,BIN", "app.BIN", false, kNoBase, " app.elf,BIN"},
         {{"\"my file.elf\""}, "my file.elf", "my file.BIN", false, kNoBase, " my file.elf"},
         {{"'it''s.elf'"}, "it's.elf", "it's.BIN", false, kNoBase, " it's.elf"},
         {{"app.elf", "'BIN'"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BIN"},
@@ -198,7 +217,7 @@ struct ErrorCase {
 
 // Each rejected command line ends with its exact report and exit code 3.
 TEST(CommandLineErrors, Reports) {
-    const std::string name300(300, 'n');
+    const std::string name1001(1001, 'n');
     const std::string key130(130, 'k');
     const auto invalid = [](const std::string& tok) {
         return Report("parsing command line", "invalid argument '" + tok + "'");
@@ -211,20 +230,22 @@ TEST(CommandLineErrors, Reports) {
     };
     const ErrorCase cases[] = {
         {{}, CmdReport("", "argument expected")},
-        {{","}, CmdReport(",", "argument expected")},
-        {{";"}, CmdReport("", "argument expected")},
+        {{"", ","}, CmdReport(",", "argument expected")},
+        {{"", ";"}, CmdReport("", "argument expected")},
         {{"app.elf", "FOO"}, invalid("FOO")},
+        {{"app.elf", "BIN", "HEX", "VERIFI"}, invalid("VERIFI")},
         {{"app.elf", "'bin'"}, invalid("bin")},
         {{"app.elf", "BINA"}, invalid("BINA")},
         {{"app.elf", "bina"}, invalid("BINA")},
-        {{"my file.elf"}, invalid("FILE.ELF")},
-        {{"ab\"cd\""}, invalid("cd")},
+        {{"\"my\" file.elf"}, invalid("FILE.ELF")},
+        {{"'ab'cd"}, invalid("CD")},
         {{"app.elf", key130}, invalid(std::string(127, 'K'))},
-        {{name300}, invalid(std::string(44, 'N'))},
+        {{name1001}, CmdReportEcho(vt::VortlePath() + " ", "file name too long")},
+        {{"app.elf", "BIN(" + name1001 + ")"}, CmdReport(" app.elf BIN(", "file name too long")},
+        {{"app.elf", "HEX(\"" + name1001 + "\")"},
+         CmdReport(" app.elf HEX(", "file name too long")},
         {{"app.elf", "BIN()"}, CmdReport(" app.elf BIN(", "argument expected")},
         {{"app.elf", "BIN(abc"}, CmdReport(" app.elf BIN(abc", ") expected")},
-        {{"app.elf", "BIN(\"" + name300 + "\")"},
-         CmdReport(" app.elf BIN(" + name300.substr(0, 256) + " ", ") expected")},
         {{"app.elf", "BIN", "BINARY"}, CmdReport(" app.elf BIN BINARY", "redefinition")},
         {{"app.elf", "BINARY", "BIN(x)"}, CmdReport(" app.elf BINARY BIN(", "redefinition")},
         {{"app.elf", "BA(1)", "BASEADDRESS(2)"},
@@ -248,13 +269,17 @@ TEST(CommandLineErrors, Reports) {
         {{"app.elf", "BA(0xG1)"}, badnum("0XG1")},
         {{"app.elf", "BA(1.5)"}, badnum("1.5")},
     };
+    // A refused command line touches no file, not even the images it names.
     vt::TempDir dir;
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args.back().substr(0, 40));
         vt::WriteFile(dir / "app.BIN", {1, 2, 3});
+        vt::WriteFile(dir / "app.HEX", {4, 5});
         const vt::RunResult r = vt::RunVortle(dir.path, c.args);
         EXPECT_EQ(r.code, 3);
         EXPECT_EQ(r.out, vt::kBanner + c.expected);
+        EXPECT_EQ(vt::ReadFile(dir / "app.BIN"), (vt::Bytes{1, 2, 3}));
+        EXPECT_EQ(vt::ReadFile(dir / "app.HEX"), (vt::Bytes{4, 5}));
     }
 }
 
@@ -266,11 +291,10 @@ TEST(CommandLine, SizeLimit) {
     vt::RunResult r = vt::RunVortle(dir.path, {std::string(fits + 1, 'a')});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.out, vt::kBanner + vt::CmdReportEcho("", "max. command line size exceeded"));
-    // One character less fits; the name is cut after 256 and the rest fails as a keyword.
+    // One character less fits, and is too long for a file name.
     r = vt::RunVortle(dir.path, {std::string(fits, 'a')});
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.out, vt::kBanner + Report("parsing command line",
-                                          "invalid argument '" + std::string(127, 'A') + "'"));
+    EXPECT_EQ(r.out, vt::kBanner + vt::CmdReportEcho(vt::VortlePath() + " ", "file name too long"));
 }
 
 // Where the tool is installed never changes how the arguments are read.
@@ -303,7 +327,7 @@ TEST(CommandLine, InstallationPathIsTakenWhole) {
 // The echo has a buffer of its own: closing parentheses without blanks behind them never
 // overwrite text that is still to be scanned.
 TEST(CommandLine, EchoNeverOverrunsTheScan) {
-    const Parsed p = Parse({"app.elf)BIN(x)BA(1)"});
+    const Parsed p = Parse({"'app.elf')BIN(x)BA(1)"});
     EXPECT_EQ(p.in, "app.elf");
     EXPECT_EQ(p.bin, "x");
     EXPECT_TRUE(p.binary);

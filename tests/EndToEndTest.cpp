@@ -543,7 +543,13 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
         {{"app.elf", "BIN(./app.elf)"}, 3, cannotCreate("./app.elf")},
         {{"app.elf", "BIN(link.elf)"}, 3, cannotCreate("link.elf")},
         {{"app.elf", "BIN(sym.elf)"}, 3, cannotCreate("sym.elf")},
+        {{"app.elf", "HEX(sub/../app.elf)"}, 3, cannotCreate("sub/../app.elf")},
+        // Nor is one image the other, by any spelling, whether the file exists yet or not.
+        {{"app.elf", "BIN(out.img)", "HEX(./out.img)"}, 3, cannotCreate("./out.img")},
+        {{"app.elf", "BIN(out.img)", "HEX(sub/../out.img)"}, 3, cannotCreate("sub/../out.img")},
+        {{"app.elf", "BIN(sub/out.img)", "HEX(out.img)"}, 0, ok},
     };
+    vt::fs::create_directory(dir / "sub");
     bool symlinks = true;
     for (const ImgCase& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -564,6 +570,8 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
         EXPECT_EQ(r.code, c.code);
         EXPECT_EQ(r.out, vt::kBanner + c.out);
         EXPECT_EQ(vt::ReadFile(dir / in), c.code == 0 ? signedElf : elf);
+        EXPECT_EQ(vt::fs::exists(dir / "out.img"), c.code == 0 && c.args.size() == 3);
+        vt::fs::remove(dir / "out.img");
     }
 }
 
@@ -596,6 +604,52 @@ TEST(EndToEnd, ImageDeviceFull) {
     }
 }
 #endif
+
+// File names are taken whole: the input as the shell delivered it, blanks, parentheses and
+// quotes included, and names up to 1000 characters in every form. Nothing else is touched.
+TEST(EndToEnd, NamesAreTakenWhole) {
+    vt::TempDir dir;
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes image = Slice(WithSig(elf, DataAt(elf, 0)), DataAt(elf, 0), 64);
+    const std::string ok = Status(true, 0, vt::SigOf(elf, DataAt(elf, 0))) + kDone;
+    std::string deep = "out dir (1)";
+#ifndef _WIN32
+    // Four folders of 230 characters: no component passes 255 bytes.
+    for (int i = 0; i < 4; ++i) deep += "/" + std::string(230, static_cast<char>('a' + i));
+#endif
+    vt::fs::create_directories(dir / deep);
+    // What a name cut short would hit.
+    const std::string cut = deep.size() > 250 ? deep.substr(0, 250) : "out";
+    vt::WriteFile(dir / cut, {9});
+    struct Case {
+        std::string input;
+        std::string opt;
+        std::string image; // the image file afterwards
+    };
+    const Case cases[] = {
+        {"my app.elf", "BINARY", "my app.BIN"},
+        {"a(1).elf", "BINARY", "a(1).BIN"},
+        {"it's [x] {y}.elf", "BINARY", "it's [x] {y}.BIN"},
+        {"app.elf", "BIN(" + deep + "/release-firmware-image.bin)",
+         deep + "/release-firmware-image.bin"},
+        {"app.elf", "HEX(\"" + deep + "/release-firmware-image.hex\")", ""},
+        {deep + "/fw.elf", "BINARY", deep + "/fw.BIN"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input + " " + c.opt.substr(0, 20));
+        vt::WriteFile(dir / c.input, elf);
+        const vt::RunResult r = vt::RunVortle(dir.path, {c.input, c.opt});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, vt::kBanner + ok);
+        EXPECT_EQ(vt::ReadFile(dir / c.input), WithSig(elf, DataAt(elf, 0)));
+        if (!c.image.empty()) {
+            EXPECT_EQ(vt::ReadFile(dir / c.image), image);
+        } else {
+            EXPECT_TRUE(vt::fs::exists(dir / deep / "release-firmware-image.hex"));
+        }
+        EXPECT_EQ(vt::ReadFile(dir / cut), (Bytes{9}));
+    }
+}
 
 TEST(EndToEnd, StaleImageIsDeletedWithoutBinary) {
     vt::TempDir dir;
@@ -842,8 +896,11 @@ TEST(EndToEnd, FailingRunsLeaveNoDamage) {
         args.insert(args.end(), c.opts.begin(), c.opts.end());
         EXPECT_EQ(vt::RunVortle(dir.path, args).code, c.code);
         EXPECT_EQ(vt::ReadFile(dir / "app.elf"), c.after);
-        // With its own image name, the default-named file is none of the run's business.
-        EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.opts.front().starts_with("BIN("));
+        // With its own image name, the default-named file is none of the run's business; a
+        // refused command line touches no file at all.
+        const bool refused = c.opts.back() != "BINARY" && c.code == 3 && c.after == elf &&
+                             std::string(c.what) != "code 10";
+        EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.opts.front().starts_with("BIN(") || refused);
         EXPECT_FALSE(vt::fs::exists(dir / "nodir"));
     }
 }

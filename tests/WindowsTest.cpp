@@ -49,6 +49,7 @@ TEST(Windows, NamesDifferingInCaseAreOneFile) {
         {"app.bin", {"BINARY"}, 3, CannotCreate("app.BIN")},
         {"app.elf", {"BIN(APP.ELF)"}, 3, CannotCreate("APP.ELF")},
         {"app.bin", {}, 0, ""},
+        {"app.elf", {"BIN(out.img)", "HEX(.\\OUT.IMG)"}, 3, CannotCreate(".\\OUT.IMG")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
@@ -64,6 +65,26 @@ TEST(Windows, NamesDifferingInCaseAreOneFile) {
         } else {
             EXPECT_TRUE(vt::fs::exists(dir / c.input)) << "the input is never deleted";
         }
+    }
+}
+
+// The image a run derives from the input's name replaces only a file stored under exactly that
+// name: beside zephyr.hex, the flow's zephyr.bin is no stale zephyr.BIN. Asked for with BINARY,
+// the image replaces what its name designates.
+TEST(Windows, StaleImageOnlyByItsExactName) {
+    vt::TempDir dir;
+    const vt::fs::path hex =
+        vt::fs::path(VORTLE_SOURCE_DIR) / "examples" / "lpc1768-blinky" / "blinky.hex";
+    for (const char* stored : {"zephyr.bin", "zephyr.BIN"}) {
+        SCOPED_TRACE(stored);
+        vt::fs::copy_file(hex, dir / "zephyr.hex", vt::fs::copy_options::overwrite_existing);
+        vt::WriteFile(dir / stored, {1, 2, 3});
+        EXPECT_EQ(vt::RunVortle(dir.path, {"zephyr.hex"}).code, 0);
+        const bool exact = std::string(stored) == "zephyr.BIN";
+        EXPECT_EQ(vt::fs::exists(dir / stored), !exact);
+        EXPECT_EQ(vt::RunVortle(dir.path, {"zephyr.hex", "BINARY"}).code, 0);
+        EXPECT_NE(vt::ReadFile(dir / stored), (vt::Bytes{1, 2, 3}));
+        vt::fs::remove(dir / stored);
     }
 }
 

@@ -15,7 +15,7 @@ struct MemFile {
     std::string name;
     std::vector<uint8_t> bytes;
 };
-MemFile files[4];
+MemFile files[8];
 
 struct Stream {
     MemFile* file = nullptr;
@@ -103,8 +103,7 @@ void PlatUnmapView(void* /*view*/, uint32_t /*size*/) {}
 void PlatCloseMapping(PlatHandle /*mapping*/) {}
 void PlatCloseFile(PlatHandle /*file*/) {}
 
-std::FILE* PlatOpenImage(const char* name, bool write) {
-    MemFile* f = write ? &Make(name) : Find(name);
+std::FILE* OpenStream(MemFile* f, bool write) {
     if (f == nullptr) return nullptr;
     if (write) f->bytes.clear();
     for (Stream& s : streams) {
@@ -119,20 +118,41 @@ std::FILE* PlatOpenImage(const char* name, bool write) {
     return nullptr;
 }
 
-// An image that is not kept is deleted: the memory files have no temporary names.
-int PlatCloseImage(std::FILE* image, bool keep) {
-    MemFile* file = nullptr;
-    for (Stream& s : streams) {
-        if (s.fp == image) {
-            if (s.write && !keep) file = s.file;
-            s.fp = nullptr;
-        }
-    }
-    const bool bad = keep && (std::fflush(image) != 0 || std::ferror(image) != 0);
-    std::fclose(image);
-    if (file != nullptr) file->used = false;
-    return bad ? -1 : 0;
+std::FILE* PlatReadImage(const char* name) {
+    return OpenStream(Find(name), false);
 }
+
+// One flat folder: the spot is the name itself, and a temporary file is the name with ".tmp".
+PlatKind PlatLocate(const char* name, PlatSpot& spot) {
+    spot.dir = kNoHandle;
+    std::snprintf(spot.leaf, sizeof spot.leaf, "%s", name);
+    return Find(name) != nullptr ? PlatKind::Regular : PlatKind::Absent;
+}
+
+void PlatSpotClose(PlatSpot& /*spot*/) {}
+
+std::FILE* PlatOpenDevice(const char* /*name*/) {
+    return nullptr;
+}
+
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap) {
+    std::snprintf(tmp, cap, "%s.tmp", spot.leaf);
+    return OpenStream(&Make(tmp), true);
+}
+
+int PlatTempKeep(const PlatSpot& spot, const char* tmp, std::FILE* /*fp*/) {
+    MemFile* t = Find(tmp);
+    if (t == nullptr) return -1;
+    if (MemFile* old = Find(spot.leaf)) old->used = false;
+    t->name = spot.leaf;
+    return 0;
+}
+
+void PlatUnlinkAt(const PlatSpot& /*spot*/, const char* leaf) {
+    PlatRemoveFile(leaf);
+}
+
+void PlatOnAbort(void (*)()) {}
 
 int64_t PlatFileSize(PlatHandle file) {
     return static_cast<int64_t>(files[file].bytes.size());

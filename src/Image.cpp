@@ -7,6 +7,7 @@
 #include "Hex.h"
 #include "Mapped.h"
 #include "Plat.h"
+#include "TempImage.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ int ImageBegin(uint64_t addr) {
         Out& o = outs[i];
         if (!o.on || o.open) continue;
         o.open = true;
-        *o.fp = PlatOpenImage(o.name, !Checking());
+        *o.fp = Checking() ? PlatReadImage(o.name) : TempOpen(i, o.name);
         if (*o.fp != nullptr) continue;
         if (!Checking()) return Fail(i, kImageCreate);
         o.state = Verdict::ImageMissing;
@@ -211,27 +212,33 @@ int ImagesClose() {
         (Emit(kHexEnd, 0, nullptr, 0) != kImageOk || FlushText() != kImageOk)) {
         result = Fail(kImageHex, kImageIo);
     }
-    for (int i = 0; i < kImages; ++i) {
-        Out& o = outs[i];
+    if (!Checking()) {
+        // The images take their names only now, together and complete; a failed run has none.
+        int which = kImageBinary;
+        if (TempFinish(result == kImageOk, which) != 0 && result == kImageOk) {
+            result = Fail(which, kImageIo);
+        }
+        for (Out& o : outs) *o.fp = nullptr;
+        return result;
+    }
+    for (Out& o : outs) {
         if (*o.fp == nullptr) continue;
-        if (Checking() && o.state == Verdict::Right && std::fgetc(*o.fp) != EOF) {
-            o.state = Verdict::ImageDiffers;
-        }
-        // A written image takes its name only now, complete; a failed one is gone.
-        if (PlatCloseImage(*o.fp, !Checking() && result == kImageOk) != 0) {
-            result = Fail(i, kImageIo);
-        }
+        if (o.state == Verdict::Right && std::fgetc(*o.fp) != EOF) o.state = Verdict::ImageDiffers;
+        std::fclose(*o.fp);
         *o.fp = nullptr;
     }
     return result;
 }
 
 void ImagesAbandon() {
+    if (!Checking()) {
+        int which = 0;
+        TempFinish(false, which);
+    }
     for (Out& o : outs) {
-        if (o.fp != nullptr && *o.fp != nullptr) {
-            PlatCloseImage(*o.fp, false);
-            *o.fp = nullptr;
-        }
+        if (o.fp == nullptr || *o.fp == nullptr) continue;
+        if (Checking()) std::fclose(*o.fp);
+        *o.fp = nullptr;
     }
 }
 

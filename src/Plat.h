@@ -42,16 +42,43 @@ void PlatCloseFile(PlatHandle file);
 // under its mapping).
 constexpr int kExitReaderAbort = 2;
 
-// Opens the image file as a binary stream. For writing: a regular file (or an absent name) is
-// written under a temporary name in the same folder and takes its own name only when it is
-// complete (PlatCloseImage); a character device is written directly; anything else (a FIFO, a
-// socket, a folder) fails at once, without blocking. For reading: an existing regular file or
-// character device, never waiting on the name. Null on failure.
-std::FILE* PlatOpenImage(const char* name, bool write);
-// Closes an image stream. A stream written with keep set is flushed and takes its name;
-// without keep a temporary file is deleted. Nonzero when keep was asked and the image could
-// not be completed (it is then gone).
-int PlatCloseImage(std::FILE* image, bool keep);
+// Opens an existing image file (a regular file or a character device) for reading, never
+// waiting on the name. Null on failure.
+std::FILE* PlatReadImage(const char* name);
+
+// ---- Image files written all or nothing: the calls that differ --------------------------
+
+constexpr int kPlatLeafCap = 4200; // a name in its folder, or a whole name (Windows)
+
+// Where an image file goes: the folder that holds it, held open, and its name there. On
+// Windows the folder is not held and the name is the whole name.
+struct PlatSpot {
+    PlatHandle dir;
+    char leaf[kPlatLeafCap];
+};
+// What an image name leads to, as the system's own open of it finds it (links followed with
+// the kernel's link protections): nothing yet, a regular file, a character device, or
+// anything else (a FIFO, a socket, a folder, a link to nothing, a folder that is not there).
+enum class PlatKind { Absent, Regular, Device, Other };
+// For Absent and Regular, spot is where the file is replaced: the folder that holds it.
+// Release the spot with PlatSpotClose whatever the kind.
+PlatKind PlatLocate(const char* name, PlatSpot& spot);
+void PlatSpotClose(PlatSpot& spot);
+// Opens a character device for writing: the image goes to it directly.
+std::FILE* PlatOpenDevice(const char* name);
+// Creates a temporary file in the spot's folder under a name from the system's random source,
+// exclusively and never through a link; its name (as PlatUnlinkAt takes it) goes to tmp. On
+// Windows the file is deleted when it is closed, until it is kept.
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap);
+// The flushed temporary file takes the spot's name, replacing what is there. 0 on success.
+int PlatTempKeep(const PlatSpot& spot, const char* tmp, std::FILE* fp);
+// Deletes the name in the spot's folder; safe in a signal handler.
+void PlatUnlinkAt(const PlatSpot& spot, const char* leaf);
+// cleanup runs when a signal or a console event ends the process (only a signal whose action
+// at the start was the default), and when the mapped input faults (the reader's abort then
+// ends the process with its exit code).
+void PlatOnAbort(void (*cleanup)());
+
 // The current size of the open input file, or -1.
 int64_t PlatFileSize(PlatHandle file);
 // Deletes a file; 0 on success.
@@ -67,8 +94,9 @@ int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uin
 // writes the zeros.
 int PlatImageHole(std::FILE* image, uint64_t len);
 
-// 1 when image names an existing regular file that is not the input file (input may be null):
-// only such a file is a stale image to delete, never a device, a folder or the firmware.
+// 1 when the name itself is a regular file, not a link to one, and not the input file (input
+// may be null): only such a file is a stale image to delete, never a link, a device, a folder
+// or the firmware.
 int PlatStaleImage(const char* image, const char* input);
 
 // 1 when both names designate the same existing file (links and case-insensitive names

@@ -34,27 +34,17 @@ constexpr int kMapFrom = 16 * 1024;
 // Segments from this size on are copied to the image by the kernel.
 constexpr uint32_t kKernelCopyFrom = 64 * 1024;
 
-// An image being written: its stream, and for a regular file the temporary name it is written
-// under and the name it takes when complete. The signal handlers read the temporary names.
-struct Pending {
-    std::FILE* fp;
-    volatile sig_atomic_t live; // tmp names a file of this run
-    char tmp[PATH_MAX + 16];
-    char dest[PATH_MAX + 1];
-};
-Pending pending[2];
+// What the tool deletes when a signal ends it or the mapped input faults.
+void (*volatile onAbort)();
 
-void DropTemporaries() {
-    for (Pending& p : pending) {
-        if (p.live) unlink(p.tmp);
-        p.live = 0;
-    }
+void Cleanup() {
+    if (void (*f)() = onAbort) f();
 }
 
 // SIGINT, SIGTERM, SIGHUP: no half-written image stays; the signal then ends the process as
 // it would have (the handler is reset before it runs).
 void OnSignal(int sig) {
-    DropTemporaries();
+    Cleanup();
     raise(sig);
 }
 
@@ -62,7 +52,7 @@ void OnSignal(int sig) {
 // is the reader's abort: no message, no image, exit code 2. Standard output was flushed before
 // the pass.
 void OnFault(int) {
-    DropTemporaries();
+    Cleanup();
     _exit(kExitReaderAbort);
 }
 
@@ -72,13 +62,6 @@ void Handle(int sig, void (*handler)(int), int flags) {
     sa.sa_flags = flags;
     sigemptyset(&sa.sa_mask);
     sigaction(sig, &sa, nullptr);
-}
-
-Pending* Slot(std::FILE* fp) {
-    for (Pending& p : pending) {
-        if (p.fp == fp) return &p;
-    }
-    return nullptr;
 }
 
 // Opens name without waiting (a FIFO without a peer would block) and keeps the descriptor
@@ -101,40 +84,6 @@ std::FILE* Stream(int fd, const char* mode) {
     return f;
 }
 
-// A regular image: a temporary file next to the file the name designates (through a link:
-// linked says so). Created with the permissions of any new file, under a name of its own.
-std::FILE* OpenTemporary(Pending& p, const char* name, bool linked) {
-    if (!(linked && realpath(name, p.dest) != nullptr) &&
-        std::snprintf(p.dest, sizeof p.dest, "%s", name) >= static_cast<int>(sizeof p.dest)) {
-        return nullptr;
-    }
-    const char* slash = std::strrchr(p.dest, '/');
-    const int dirLen = slash != nullptr ? static_cast<int>(slash - p.dest + 1) : 0;
-    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    static uint32_t seq;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        uint32_t x = static_cast<uint32_t>(getpid()) * 2654435761u + seq++ * 40503u;
-        char tag[7];
-        for (char& c : tag) {
-            c = kDigits[x % 36];
-            x /= 36;
-        }
-        tag[6] = '\0';
-        std::snprintf(p.tmp, sizeof p.tmp, "%.*s.vortle-%s", dirLen, p.dest, tag);
-        const int fd = open(p.tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) return nullptr;
-        p.live = 1;
-        p.fp = Stream(fd, "wb");
-        if (p.fp == nullptr) {
-            unlink(p.tmp);
-            p.live = 0;
-        }
-        return p.fp;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 void PlatInit() {
@@ -143,7 +92,13 @@ void PlatInit() {
 #endif
     // A file-size limit makes the write fail (an I/O error on the image), not the process.
     signal(SIGXFSZ, SIG_IGN);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) Handle(sig, OnSignal, SA_RESETHAND);
+    // A signal that the tool was started with ignored (nohup, a background job) stays ignored.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+            Handle(sig, OnSignal, SA_RESETHAND);
+        }
+    }
     Handle(SIGBUS, OnFault, 0);
 }
 
@@ -201,35 +156,8 @@ void PlatCloseFile(PlatHandle file) {
     close(static_cast<int>(file));
 }
 
-std::FILE* PlatOpenImage(const char* name, bool write) {
-    if (!write) return Stream(OpenKind(name, O_RDONLY), "rb");
-    Pending* p = Slot(nullptr);
-    if (p == nullptr) return nullptr;
-    struct stat st {};
-    const int found = lstat(name, &st);
-    const bool linked = found == 0 && S_ISLNK(st.st_mode);
-    if ((linked ? stat(name, &st) == 0 : found == 0) && !S_ISREG(st.st_mode)) {
-        // A device takes the bytes directly; a FIFO, a socket or a folder is no image.
-        p->fp = S_ISCHR(st.st_mode) ? Stream(OpenKind(name, O_WRONLY), "wb") : nullptr;
-        return p->fp;
-    }
-    return OpenTemporary(*p, name, linked);
-}
-
-int PlatCloseImage(std::FILE* image, bool keep) {
-    Pending* p = Slot(image);
-    bool bad = keep && (std::fflush(image) != 0 || std::ferror(image) != 0);
-    if (std::fclose(image) != 0) bad = true;
-    if (p == nullptr) return keep && bad ? -1 : 0;
-    p->fp = nullptr;
-    if (p->live) {
-        if (!keep || bad || rename(p->tmp, p->dest) != 0) {
-            unlink(p->tmp);
-            bad = keep;
-        }
-        p->live = 0;
-    }
-    return keep && bad ? -1 : 0;
+std::FILE* PlatReadImage(const char* name) {
+    return Stream(OpenKind(name, O_RDONLY), "rb");
 }
 
 int64_t PlatFileSize(PlatHandle file) {
@@ -273,7 +201,7 @@ int PlatImageHole(std::FILE* image, uint64_t len) {
 
 int PlatStaleImage(const char* image, const char* input) {
     struct stat si {};
-    if (stat(image, &si) != 0 || !S_ISREG(si.st_mode)) return 0;
+    if (lstat(image, &si) != 0 || !S_ISREG(si.st_mode)) return 0;
     struct stat sn {};
     if (input == nullptr || stat(input, &sn) != 0) return 1;
     return si.st_dev == sn.st_dev && si.st_ino == sn.st_ino ? 0 : 1;
@@ -344,4 +272,8 @@ int PlatStoredExactly(const char* folder, const char* leaf) {
     }
     closedir(d);
     return found;
+}
+
+void PlatOnAbort(void (*cleanup)()) {
+    onAbort = cleanup;
 }

@@ -18,27 +18,17 @@ PlatHandle P(HANDLE h) {
 
 char modulePath[MAX_PATH * 4];
 
-// An image being written: its stream, and for a regular file the temporary name it is written
-// under and the name it takes when complete.
-struct Pending {
-    std::FILE* fp;
-    volatile LONG live; // tmp names a file of this run
-    char tmp[MAX_PATH];
-    char dest[MAX_PATH * 4];
-};
-Pending pending[2];
+// What the tool deletes when a console event ends it or the mapped input faults.
+void (*volatile onAbort)();
 
-void DropTemporaries() {
-    for (Pending& p : pending) {
-        if (p.live) DeleteFileA(p.tmp);
-        p.live = 0;
-    }
+void Cleanup() {
+    if (void (*f)() = onAbort) f();
 }
 
 // Ctrl+C, Ctrl+Break, closing the console: no half-written image stays; the default handler
 // then ends the process.
 BOOL WINAPI OnConsole(DWORD) {
-    DropTemporaries();
+    Cleanup();
     return FALSE;
 }
 
@@ -48,15 +38,8 @@ LONG WINAPI OnException(EXCEPTION_POINTERS* info) {
     if (info->ExceptionRecord->ExceptionCode != EXCEPTION_IN_PAGE_ERROR) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    DropTemporaries();
+    Cleanup();
     ExitProcess(kExitReaderAbort);
-}
-
-Pending* Slot(std::FILE* fp) {
-    for (Pending& p : pending) {
-        if (p.fp == fp) return &p;
-    }
-    return nullptr;
 }
 
 // The kind of file a name designates without opening it for data: FILE_TYPE_DISK, _CHAR,
@@ -133,57 +116,37 @@ void PlatCloseFile(PlatHandle file) {
     CloseHandle(H(file));
 }
 
-std::FILE* PlatOpenImage(const char* name, bool write) {
+std::FILE* PlatReadImage(const char* name) {
     const int kind = KindOf(name);
-    if (!write) {
-        return kind == FILE_TYPE_DISK || kind == FILE_TYPE_CHAR ? std::fopen(name, "rb") : nullptr;
-    }
-    Pending* p = Slot(nullptr);
-    if (p == nullptr || kind == -1 || kind == FILE_TYPE_PIPE) return nullptr;
-    if (kind == FILE_TYPE_CHAR) {
-        p->fp = std::fopen(name, "wb");
-        return p->fp;
-    }
-    if (std::snprintf(p->dest, sizeof p->dest, "%s", name) >= static_cast<int>(sizeof p->dest)) {
-        return nullptr;
-    }
-    // The temporary file goes into the image's folder, so that the rename stays on one volume.
-    char dir[MAX_PATH * 4];
-    std::snprintf(dir, sizeof dir, "%s", name);
-    char* cut = std::strrchr(dir, '\\');
-    char* slash = std::strrchr(dir, '/');
-    if (slash != nullptr && (cut == nullptr || slash > cut)) cut = slash;
-    if (cut == nullptr && dir[0] != '\0' && dir[1] == ':') cut = dir + 1;
-    if (cut != nullptr) {
-        cut[1] = '\0';
-    } else {
-        std::snprintf(dir, sizeof dir, ".");
-    }
-    if (GetTempFileNameA(dir, "vtl", 0, p->tmp) == 0) return nullptr;
-    p->live = 1;
-    p->fp = std::fopen(p->tmp, "wb");
-    if (p->fp == nullptr) {
-        DeleteFileA(p->tmp);
-        p->live = 0;
-    }
-    return p->fp;
+    return kind == FILE_TYPE_DISK || kind == FILE_TYPE_CHAR ? std::fopen(name, "rb") : nullptr;
 }
 
-int PlatCloseImage(std::FILE* image, bool keep) {
-    Pending* p = Slot(image);
-    bool bad = keep && (std::fflush(image) != 0 || std::ferror(image) != 0);
-    if (std::fclose(image) != 0) bad = true;
-    if (p == nullptr) return keep && bad ? -1 : 0;
-    p->fp = nullptr;
-    if (p->live) {
-        if (!keep || bad ||
-            !MoveFileExA(p->tmp, p->dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-            DeleteFileA(p->tmp);
-            bad = keep;
-        }
-        p->live = 0;
+PlatKind PlatLocate(const char* name, PlatSpot& spot) {
+    spot.dir = kNoHandle;
+    if (std::snprintf(spot.leaf, sizeof spot.leaf, "%s", name) >=
+        static_cast<int>(sizeof spot.leaf)) {
+        return PlatKind::Other;
     }
-    return keep && bad ? -1 : 0;
+    const DWORD attr = GetFileAttributesA(name);
+    switch (KindOf(name)) {
+    case FILE_TYPE_DISK:
+        return PlatKind::Regular;
+    case FILE_TYPE_CHAR:
+        return PlatKind::Device;
+    case FILE_TYPE_UNKNOWN:
+        // Nothing there yet; a link to nothing is no place for an image.
+        return attr == INVALID_FILE_ATTRIBUTES ? PlatKind::Absent : PlatKind::Other;
+    default:
+        return PlatKind::Other;
+    }
+}
+
+void PlatSpotClose(PlatSpot& spot) {
+    spot.dir = kNoHandle;
+}
+
+std::FILE* PlatOpenDevice(const char* name) {
+    return std::fopen(name, "wb");
 }
 
 int64_t PlatFileSize(PlatHandle file) {
@@ -204,8 +167,14 @@ int PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
 int PlatStaleImage(const char* image, const char* input) {
     const DWORD attr = GetFileAttributesA(image);
     if (attr == INVALID_FILE_ATTRIBUTES) return 0;
-    if ((attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return 0;
+    constexpr DWORD kNoFile =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attr & kNoFile) != 0) return 0;
     return input != nullptr && PlatSameFile(image, input) ? 0 : 1;
+}
+
+void PlatOnAbort(void (*cleanup)()) {
+    onAbort = cleanup;
 }
 
 int PlatSameFile(const char* a, const char* b) {

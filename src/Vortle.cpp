@@ -12,6 +12,7 @@
 #include "Crp.h"
 #include "Names.h"
 #include "Plat.h"
+#include "TempImage.h"
 #include "Xelf.h"
 
 namespace {
@@ -104,10 +105,7 @@ void CheckImageNames() {
 // Deletes a stale image. Never the user's firmware, whatever name designates it, nor a device
 // or a folder; a name the user did not give (exact) only where the folder stores it so.
 void RemoveImage(const char* name, bool exact) {
-    if (name != nullptr && name[0] != '\0' && PlatStaleImage(name, bom.inName) &&
-        (!exact || StoredExactly(name))) {
-        PlatRemoveFile(name);
-    }
+    if (name != nullptr && (!exact || StoredExactly(name))) TempRemoveStale(name, bom.inName);
 }
 
 } // namespace
@@ -147,10 +145,7 @@ void KeepNames() {
 
 void Fatal(NFACT code, const char* text) {
     const int c = static_cast<int>(code);
-    for (std::FILE** fp : {&bom.binFp, &bom.hexFp}) {
-        if (*fp != nullptr) PlatCloseImage(*fp, false);
-        *fp = nullptr;
-    }
+    ImagesAbandon();
     RemoveBin();
     if (c >= 1 && c <= kCodes) {
         std::fputs(kReports[c].header, stdout);

@@ -1,0 +1,103 @@
+// Windows platform layer, image files: temporary files that are deleted when closed until they
+// are kept, so that Ctrl+C, an in-page error or a killed process leaves none behind.
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <bcrypt.h>
+
+#include "Plat.h"
+
+namespace {
+
+// The delete disposition of an open file: set, it is deleted when its last handle closes.
+bool DeleteOnClose(HANDLE h, bool on) {
+    FILE_DISPOSITION_INFO d{};
+    d.DeleteFile = on ? TRUE : FALSE;
+    return SetFileInformationByHandle(h, FileDispositionInfo, &d, sizeof d) != 0;
+}
+
+// The folder part of a name, with its separator ("" for the current folder).
+int FolderLength(const char* name) {
+    int cut = 0;
+    for (int i = 0; name[i] != '\0'; ++i) {
+        if (name[i] == '\\' || name[i] == '/' || (i == 1 && name[1] == ':')) cut = i + 1;
+    }
+    return cut;
+}
+
+} // namespace
+
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        unsigned char r[12];
+        if (BCryptGenRandom(nullptr, r, sizeof r, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+            return nullptr;
+        }
+        static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+        char tag[sizeof r + 1];
+        for (size_t i = 0; i < sizeof r; ++i) tag[i] = kDigits[r[i] % 36];
+        tag[sizeof r] = '\0';
+        if (std::snprintf(tmp, cap, "%.*svtl%s.tmp", FolderLength(spot.leaf), spot.leaf, tag) >=
+            static_cast<int>(cap)) {
+            return nullptr;
+        }
+        // A new file only (never an existing name or a link), that may be deleted while open.
+        const HANDLE h =
+            CreateFileA(tmp, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        if (!DeleteOnClose(h, true)) {
+            CloseHandle(h);
+            DeleteFileA(tmp);
+            return nullptr;
+        }
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+        std::FILE* f = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+        if (f == nullptr) {
+            if (fd >= 0) {
+                _close(fd);
+            } else {
+                CloseHandle(h);
+            }
+        }
+        return f;
+    }
+    return nullptr;
+}
+
+int PlatTempKeep(const PlatSpot& spot, const char* /*tmp*/, std::FILE* fp) {
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+    // The rename through the open handle takes the system's full name of the image.
+    wchar_t wide[kPlatLeafCap];
+    wchar_t full[kPlatLeafCap];
+    if (MultiByteToWideChar(CP_ACP, 0, spot.leaf, -1, wide, kPlatLeafCap) == 0) return -1;
+    const DWORD n = GetFullPathNameW(wide, kPlatLeafCap, full, nullptr);
+    if (n == 0 || n >= kPlatLeafCap) return -1;
+    const bool unc = full[0] == L'\\' && full[1] == L'\\';
+    const wchar_t* prefix = unc ? L"\\??\\UNC\\" : L"\\??\\";
+    const wchar_t* rest = unc ? full + 2 : full;
+    const size_t chars = std::wcslen(prefix) + std::wcslen(rest);
+    const size_t size = sizeof(FILE_RENAME_INFO) + chars * sizeof(wchar_t);
+    alignas(FILE_RENAME_INFO) unsigned char
+        buf[sizeof(FILE_RENAME_INFO) + 2 * kPlatLeafCap * sizeof(wchar_t)];
+    if (size > sizeof buf) return -1;
+    std::memset(buf, 0, size);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
+    info->ReplaceIfExists = TRUE;
+    info->FileNameLength = static_cast<DWORD>(chars * sizeof(wchar_t));
+    std::wcscpy(info->FileName, prefix);
+    std::wcscat(info->FileName, rest);
+    if (!DeleteOnClose(h, false)) return -1;
+    if (!SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(size))) {
+        DeleteOnClose(h, true);
+        return -1;
+    }
+    return 0;
+}
+
+void PlatUnlinkAt(const PlatSpot& /*spot*/, const char* leaf) {
+    DeleteFileA(leaf);
+}

@@ -1,7 +1,9 @@
 // Windows platform layer, image files: temporary files that are deleted when closed until they
 // are kept, so that Ctrl+C, an in-page error or a killed process leaves none behind.
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -79,17 +81,18 @@ int PlatTempKeep(const PlatSpot& spot, const char* /*tmp*/, std::FILE* fp) {
     const bool unc = full[0] == L'\\' && full[1] == L'\\';
     const wchar_t* prefix = unc ? L"\\??\\UNC\\" : L"\\??\\";
     const wchar_t* rest = unc ? full + 2 : full;
-    const size_t chars = std::wcslen(prefix) + std::wcslen(rest);
-    const size_t size = sizeof(FILE_RENAME_INFO) + chars * sizeof(wchar_t);
-    alignas(FILE_RENAME_INFO) unsigned char
-        buf[sizeof(FILE_RENAME_INFO) + 2 * kPlatLeafCap * sizeof(wchar_t)];
+    const size_t np = std::wcslen(prefix);
+    const size_t nr = std::wcslen(rest);
+    constexpr size_t kAt = offsetof(FILE_RENAME_INFO, FileName);
+    const size_t size = kAt + (np + nr + 1) * sizeof(wchar_t);
+    alignas(FILE_RENAME_INFO) unsigned char buf[kAt + (16 + kPlatLeafCap) * sizeof(wchar_t)];
     if (size > sizeof buf) return -1;
-    std::memset(buf, 0, size);
+    std::memset(buf, 0, kAt);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
     info->ReplaceIfExists = TRUE;
-    info->FileNameLength = static_cast<DWORD>(chars * sizeof(wchar_t));
-    std::wcscpy(info->FileName, prefix);
-    std::wcscat(info->FileName, rest);
+    info->FileNameLength = static_cast<DWORD>((np + nr) * sizeof(wchar_t));
+    std::memcpy(buf + kAt, prefix, np * sizeof(wchar_t));
+    std::memcpy(buf + kAt + np * sizeof(wchar_t), rest, (nr + 1) * sizeof(wchar_t));
     if (!DeleteOnClose(h, false)) return -1;
     if (!SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(size))) {
         DeleteOnClose(h, true);

@@ -88,6 +88,50 @@ TEST(Windows, StaleImageOnlyByItsExactName) {
     }
 }
 
+size_t Temporaries(const vt::fs::path& dir) {
+    size_t n = 0;
+    WIN32_FIND_DATAA found{};
+    const HANDLE h = FindFirstFileA((dir / "vtl*.tmp").string().c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do {
+        ++n;
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return n;
+}
+
+// A process ended while it writes its images (killed: no handler of its own runs) leaves no
+// temporary file and no image: the temporary files are deleted when their handles close.
+TEST(Windows, KilledWhileWritingLeavesNothing) {
+    vt::TempDir dir;
+    vt::WriteFile(dir / "app.elf",
+                  vt::Elf{.segs = {vt::Code(0, vt::Vectors(0x800000))}}.Build()); // 32 MiB
+    std::string cmd = "\"" + vt::VortlePath() + "\" app.elf BINARY HEX";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const std::string cwd = dir.path.string();
+    ASSERT_TRUE(CreateProcessA(vt::VortlePath().c_str(), cmd.data(), nullptr, nullptr, FALSE,
+                               CREATE_NO_WINDOW, nullptr, cwd.c_str(), &si, &pi));
+    bool writing = false;
+    for (int i = 0; i < 20000 && !writing; ++i) {
+        writing = Temporaries(dir.path) == 2;
+        if (!writing) Sleep(1);
+    }
+    // The act lands while both temporary files exist.
+    if (writing) TerminateProcess(pi.hProcess, 99);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    ASSERT_TRUE(writing);
+    EXPECT_EQ(code, 99u);
+    EXPECT_EQ(Temporaries(dir.path), 0u);
+    EXPECT_FALSE(vt::fs::exists(dir / "app.BIN"));
+    EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
+}
+
 TEST(Windows, FileHeldOpenForWritingCannotBeOpened) {
     vt::TempDir dir;
     const std::string in = (dir / "app.elf").string();

@@ -26,6 +26,11 @@ constexpr int kMaxFound = 16; // four addresses, each with up to four levels
 Found found[kMaxFound];
 int nFound;
 
+// The word as the part reads it: little-endian in every format, a big-endian ELF file too.
+uint32_t Word(const uint8_t* b) {
+    return Load32(b);
+}
+
 // Records the word at at when it is a special value; each level at an address once.
 void Judge(uint32_t at, uint32_t word) {
     for (int k = 0; k < static_cast<int>(sizeof kLevels / sizeof kLevels[0]); ++k) {
@@ -47,7 +52,7 @@ void Find(const Firmware& in, uint32_t at) {
     while (in.next(p)) {
         if (in.has(p, at, 4)) {
             in.read(p, at, word, 4);
-            Judge(at, Load32(word)); // little-endian in every format
+            Judge(at, Word(word));
             for (bool& g : got) g = true;
             continue;
         }
@@ -57,7 +62,7 @@ void Find(const Firmware& in, uint32_t at) {
             got[j] = true;
         }
     }
-    if (got[0] && got[1] && got[2] && got[3]) Judge(at, Load32(word));
+    if (got[0] && got[1] && got[2] && got[3]) Judge(at, Word(word));
 }
 
 } // namespace

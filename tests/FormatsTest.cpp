@@ -139,6 +139,9 @@ TEST(Formats, Inputs) {
     uint32_t armSig = 0;
     for (size_t i = 0; i < 8; ++i) armSig -= i == 5 ? 0 : vt::Get32(arm, 4 * i);
     const std::string at2000 = Status(true, 0x2000, sig) + kDone;
+    // Only the checksums of these lines hold a hex letter; the signature is 0xFFFFFFFF.
+    Bytes first1(32, 0);
+    first1[0] = 1;
     const std::string sHex = Records(0, s);
     // The record with the signature: only its digits 0x1C..0x1F and its checksum change.
     const std::string lf = Rec(0, 0, Bytes(v.begin(), v.begin() + 16), "\n") +
@@ -155,6 +158,22 @@ TEST(Formats, Inputs) {
          {},
          Status(true, 0, vt::SigOf(vl)) + kDone,
          low(Records(0, Signed(vl))) + kEof,
+         {},
+         {}},
+        {"a lower-case checksum alone keeps the line in lower case",
+         "app.hex",
+         low(Records(0, first1)) + kEof,
+         {},
+         Status(true, 0, 0xFFFFFFFF) + kDone,
+         low(Records(0, Signed(first1))) + kEof,
+         {},
+         {}},
+        {"a record may end at 64 KiB",
+         "app.hex",
+         Records(0, v) + Rec(0, 0xFFF0, Bytes(16, 0x11)) + kEof,
+         {},
+         ok,
+         sHex + Rec(0, 0xFFF0, Bytes(16, 0x11)) + kEof,
          {},
          {}},
         {"03 and 05 are read and ignored, empty lines kept",
@@ -315,11 +334,17 @@ TEST(Formats, HexImage) {
             EXPECT_EQ(vt::ReadText(dir / "app.HEX"), *c.hex);
         }
     }
-    // A segment reaching past 0xFFFFFFFF cannot be addressed in a HEX file.
+    // A segment may end at 0xFFFFFFFF; one reaching past it cannot be addressed in a HEX file.
     vt::TempDir dir;
     vt::WriteFile(dir / "app.elf",
+                  vt::Elf{.segs = {vt::Code(0, v), vt::Code(0xFFFFFFE0, v)}}.Build());
+    vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "HEX"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(vt::ReadText(dir / "app.HEX"),
+              Upper(0) + Records(0, Signed(v)) + Upper(0xFFFF) + Records(0xFFE0, v) + kEof);
+    vt::WriteFile(dir / "app.elf",
                   vt::Elf{.segs = {vt::Code(0, v), vt::Code(0xFFFFFFF8, v)}}.Build());
-    const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "HEX"});
+    r = vt::RunVortle(dir.path, {"app.elf", "HEX"});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.out, vt::kBanner + vt::Report("writing file", "I/O error on file 'app.HEX'"));
     EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
@@ -517,6 +542,18 @@ TEST(Formats, CodeReadProtection) {
          "app.elf",
          {},
          Status(true, 0, sig) + line("CRP1", 0x2FC) + kDone},
+        {"CRP3 in a big-endian ELF: the word as the part reads it",
+         vt::Elf{.big = true, .segs = {vt::Code(0, v), vt::Code(0x2FC, word(0x43218765))}}.Build(),
+         "app.elf",
+         {},
+         refused(0x2FC)},
+        {"three bytes of it are firmware, the fourth a file byte past the segment",
+         vt::Elf{.segs = {vt::Code(0, v),
+                          {.paddr = 0x2FC, .vaddr = 0x2FC, .data = word(0x43218765), .filesz = 3}}}
+             .Build(),
+         "app.elf",
+         {},
+         Status(true, 0, sig) + kDone},
         {"no word at 0x2FC",
          vt::Elf{.segs = {vt::Code(0, v)}}.Build(),
          "app.elf",
@@ -587,10 +624,10 @@ TEST(Formats, HexInputOutOfMemory) {
     t += kEof;
     vt::WriteText(dir / "app.hex", t);
     const std::string limit = std::to_string((t.size() + 3 * 1024 * 1024) / 1024);
-    const vt::RunResult r =
-        vt::RunVortle(dir.path, {"-c", "ulimit -v " + limit + "; exec \"$0\" \"$@\"",
-                                 vt::VortlePath(), "app.hex"},
-                      "/bin/sh");
+    const vt::RunResult r = vt::RunVortle(
+        dir.path,
+        {"-c", "ulimit -v " + limit + "; exec \"$0\" \"$@\"", vt::VortlePath(), "app.hex"},
+        "/bin/sh");
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.out, vt::kBanner + vt::Report("allocating memory", "out of memory"));
     EXPECT_EQ(vt::ReadText(dir / "app.hex"), t);

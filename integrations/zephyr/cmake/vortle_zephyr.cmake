@@ -1,0 +1,38 @@
+# Signs the ELF file and, when given, the images Zephyr made from it, each in place. On
+# failure it deletes the ELF file and the images, so nothing unsigned stays to be flashed and
+# the next build links again, and it stops the build.
+# The step script sets VORTLE (the tool), ELF, BIN and HEX (Zephyr's files), SIGN_IMAGES (the
+# images are made already and signed here too) and ARGS (more words for the ELF and HEX files)
+# and includes this file. Stale images from an earlier build are deleted on failure as well.
+separate_arguments(_args NATIVE_COMMAND "${ARGS}")
+set(_runs "ELF")
+if(SIGN_IMAGES)
+  list(APPEND _runs HEX BIN)
+endif()
+set(_failed "")
+foreach(_which IN LISTS _runs)
+  set(_file "${${_which}}")
+  if(_file STREQUAL "" OR NOT EXISTS "${_file}")
+    continue()
+  endif()
+  # A raw .bin starts with the vector table: no base address for it.
+  if(_which STREQUAL "BIN")
+    set(_more "")
+    foreach(_a IN LISTS _args)
+      if(NOT _a MATCHES "^[Bb][Aa]")
+        list(APPEND _more "${_a}")
+      endif()
+    endforeach()
+  else()
+    set(_more ${_args})
+  endif()
+  execute_process(COMMAND "${VORTLE}" "${_file}" ${_more} RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    set(_failed "${_file} (exit code ${_rc})")
+    break()
+  endif()
+endforeach()
+if(_failed)
+  file(REMOVE "${ELF}" "${BIN}" "${HEX}")
+  message(FATAL_ERROR "vortle could not sign ${_failed}; the firmware files were deleted")
+endif()

@@ -1,0 +1,77 @@
+# Helpers of the integration tests: each runs a real build engine on a project folder whose
+# path holds a blank, once with a firmware vortle signs and once with one it refuses.
+#   -DVORTLE=<the tool> -DSOURCE=<repository> -DWORK=<scratch folder>
+foreach(v VORTLE SOURCE WORK)
+  if(NOT DEFINED ${v})
+    message(FATAL_ERROR "${v} is not set")
+  endif()
+endforeach()
+set(GOOD_ELF ${SOURCE}/examples/lpc1768-blinky/blinky.elf)
+set(BAD_ELF ${SOURCE}/examples/lpc1768-blinky/blinky-crp3.elf) # refused without CRP3
+set(PROJECT "${WORK}/project (with blank)")
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${PROJECT}")
+
+# Runs a command in dir; its exit code goes to rc_var and its output to out_var.
+function(run_in dir rc_var out_var)
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY "${dir}" RESULT_VARIABLE rc
+                  OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  set(${rc_var} ${rc} PARENT_SCOPE)
+  set(${out_var} "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect_success what rc out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${what}: the build failed (${rc}):\n${out}")
+  endif()
+endfunction()
+
+function(expect_failure what rc out)
+  if(rc EQUAL 0)
+    message(FATAL_ERROR "${what}: the build passed although vortle refused the firmware:\n${out}")
+  endif()
+endfunction()
+
+# The sum of the eight little-endian words at offset in file: 0 for a signed vector table.
+function(vector_sum file offset out)
+  file(READ "${file}" hex OFFSET ${offset} LIMIT 32 HEX)
+  set(sum 0)
+  foreach(w RANGE 0 7)
+    math(EXPR at "${w} * 8")
+    set(word "")
+    foreach(b 3 2 1 0)
+      math(EXPR p "${at} + ${b} * 2")
+      string(SUBSTRING ${hex} ${p} 2 byte)
+      string(APPEND word ${byte})
+    endforeach()
+    math(EXPR sum "(${sum} + 0x${word}) & 0xFFFFFFFF")
+  endforeach()
+  set(${out} ${sum} PARENT_SCOPE)
+endfunction()
+
+# Fails unless the raw image's vector table is signed.
+function(expect_signed_image file)
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "${file} is missing")
+  endif()
+  vector_sum("${file}" 0 sum)
+  if(NOT sum EQUAL 0)
+    message(FATAL_ERROR "${file} is not signed (vector sum ${sum})")
+  endif()
+endfunction()
+
+# Fails unless vortle finds the file signed (VERIFY changes nothing).
+function(expect_signed file)
+  execute_process(COMMAND "${VORTLE}" "${file}" VERIFY RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${file} is not signed:\n${out}")
+  endif()
+endfunction()
+
+function(expect_absent)
+  foreach(f IN LISTS ARGN)
+    if(EXISTS "${f}")
+      message(FATAL_ERROR "${f} is left behind after a refused firmware")
+    endif()
+  endforeach()
+endfunction()

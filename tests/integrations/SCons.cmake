@@ -1,0 +1,38 @@
+# PlatformIO's engine, SCons, with integrations/platformio/vortle_sign.py. The SConstruct is the
+# test's stand-in for PlatformIO's own build script: the program ($PROGPATH) is made from a
+# linked firmware by a copy, the extra script is run with the environment as PlatformIO runs
+# a "post:" script, and the .bin is made from the ELF with objcopy afterwards, as PlatformIO
+# makes it.
+include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
+find_program(SCONS scons REQUIRED)
+find_program(OBJCOPY arm-none-eabi-objcopy REQUIRED)
+file(COPY ${SOURCE}/integrations/platformio/vortle_sign.py DESTINATION "${PROJECT}")
+file(WRITE "${PROJECT}/SConstruct" "
+import os
+env = Environment(ENV=os.environ, BUILD_DIR=os.path.join(Dir('.').abspath, 'build dir'),
+                  PROGNAME='firmware')
+env['PROGPATH'] = '$BUILD_DIR/\${PROGNAME}.elf'
+# PlatformIO's part (stand-in): link the program, later make the .bin from it.
+prog = env.Command('$PROGPATH', 'linked.elf', Copy('$TARGET', '$SOURCE'))
+SConscript('vortle_sign.py', exports='env')   # extra_scripts = post:vortle_sign.py
+image = env.Command('$BUILD_DIR/\${PROGNAME}.bin', prog,
+                    '\"${OBJCOPY}\" -O binary $SOURCE $TARGET')
+Default(image)
+")
+set(ENV{VORTLE} "${VORTLE}")
+set(build "${PROJECT}/build dir")
+
+file(COPY_FILE ${GOOD_ELF} "${PROJECT}/linked.elf")
+run_in("${PROJECT}" rc out ${SCONS} -Q)
+expect_success("scons" "${rc}" "${out}")
+expect_signed("${build}/firmware.elf")
+expect_signed_image("${build}/firmware.bin")
+
+file(REMOVE_RECURSE "${build}")
+file(COPY_FILE ${BAD_ELF} "${PROJECT}/linked.elf")
+foreach(attempt first second)
+  run_in("${PROJECT}" rc out ${SCONS} -Q)
+  expect_failure("scons, ${attempt} time" "${rc}" "${out}")
+  expect_absent("${build}/firmware.elf" "${build}/firmware.bin")
+endforeach()
+message(STATUS "scons: the ELF signed before its .bin is made; a refused firmware fails every build")

@@ -8,6 +8,7 @@
 
 #include "Alloc.h"
 #include "Argums.h"
+#include "Diag.h"
 #include "Vortle.h"
 #include "Xelf.h"
 
@@ -31,7 +32,10 @@ const std::string& HarnessInit() {
     if (dir.empty()) {
         SetExitHook(ThrowBack);
         static const cookie_io_functions_t sink{nullptr, Discard, nullptr, nullptr};
-        if (std::FILE* f = fopencookie(nullptr, "w", sink)) stdout = f;
+        if (std::FILE* f = fopencookie(nullptr, "w", sink)) {
+            stdout = f;
+            WhySink(f);
+        }
         const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         std::string tmpl = std::string(base) + "/vortle-fuzz-XXXXXX";
         if (mkdtemp(tmpl.data()) == nullptr) HarnessFail("cannot make the working folder");

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Alloc.h"
+#include "Diag.h"
 #include "Plat.h"
 #include "Vortle.h"
 #include "Xelf.h"
@@ -66,8 +67,22 @@ const OptRow* pCtl;    // row of the last keyword
 int32_t pathLen;       // length of the program path in the command line
 int32_t pathEnd;       // position just after the closing quote of the program path
 
+constexpr const char* kCmd = "command line";
+constexpr const char* kKeywords = "BINARY (BIN), HEX, BASEADDRESS (BA), CRP3, VERIFY";
+
 [[noreturn]] void CmdError(const char* text) {
+    Why(kCmd, "%s", text);
     Fatal(NFACT::CmdLine, text);
+}
+
+[[noreturn]] void OutOfRange() {
+    Why(kCmd, "%s is out of range: a base address is 0 to 0xFF000000", arg);
+    Fatal(NFACT::NumRange, arg);
+}
+
+[[noreturn]] void TooLong(const char* name) {
+    Why(kCmd, "a file name of more than 1000 characters ('%.40s...')", name);
+    CmdError(kTooLong);
 }
 
 int fnddel(char c) {
@@ -155,25 +170,40 @@ char ngetarg(char* p) {
         p[arglen++] = c;
     }
     p[arglen] = '\0';
-    if (w95 && arglen > kNameLimit) CmdError(kTooLong);
+    if (w95 && arglen > kNameLimit) TooLong(p);
     if (delim == ';') delim = '\n'; // a semicolon ends the command line
     return delim;
 }
 
 void invtl(int32_t n) {
-    if (n >= bom.cap - kEchoSlack) CmdError("max. command line size exceeded");
+    if (n >= bom.cap - kEchoSlack) {
+        Why(kCmd, "longer than %d characters", bom.cap - kEchoSlack);
+        CmdError("max. command line size exceeded");
+    }
 }
 
 void nullarg() {
-    if (arglen == 0) CmdError("argument expected");
+    if (arglen != 0) return;
+    if (invl > pathLen + 1) {
+        Why(kCmd, "a word is missing after '%s'", bom.echo + pathLen + 1);
+    } else {
+        Why(kCmd, "no input file; vortle --help shows how to use the tool");
+    }
+    CmdError("argument expected");
 }
 
 void chklbr() {
-    if (delim != '(') CmdError("( expected");
+    if (delim != '(') {
+        Why(kCmd, "'%s' needs its number in parentheses, for example BA(0x2000)", arg);
+        CmdError("( expected");
+    }
 }
 
 void chkrbr() {
-    if (delim != ')') CmdError(") expected");
+    if (delim != ')') {
+        Why(kCmd, "')' is missing after '%s'", bom.echo + pathLen + 1);
+        CmdError(") expected");
+    }
 }
 
 // Appends the token in p and its delimiter to the echo.
@@ -241,7 +271,7 @@ void BalFile(char* p) {
         }
         // Trailing blanks are no part of the name: only what comes before them counts.
         if (c != ' ') {
-            if (arglen >= kNameLimit) CmdError(kTooLong);
+            if (arglen >= kNameLimit) TooLong(p);
             while (named < arglen) p[named++] = ' ';
             p[named++] = c;
         }
@@ -275,7 +305,10 @@ uint32_t dcnumi() {
     const int32_t first = hex ? 2 : 0;
     for (int32_t i = first; i < arglen; ++i) {
         const unsigned char c = static_cast<unsigned char>(arg[i]);
-        if (hex ? !std::isxdigit(c) : !(c >= '0' && c <= '9')) Fatal(NFACT::InvalidNum, arg);
+        if (hex ? !std::isxdigit(c) : !(c >= '0' && c <= '9')) {
+            Why(kCmd, "'%s' is no number: write it in decimal, or in hexadecimal after 0x", arg);
+            Fatal(NFACT::InvalidNum, arg);
+        }
     }
     uint64_t value = 0;
     for (int32_t i = first; i < arglen; ++i) {
@@ -289,7 +322,7 @@ uint32_t dcnumi() {
             digit = c - 'a' + 10;
         }
         value = value * (hex ? 16 : 10) + digit;
-        if (value > 0xFFFFFFFFu) Fatal(NFACT::NumRange, arg);
+        if (value > 0xFFFFFFFFu) OutOfRange();
     }
     return static_cast<uint32_t>(value);
 }
@@ -298,7 +331,7 @@ uint32_t InnArg(uint32_t lo, uint32_t hi) {
     chklbr();
     echoarg(arg, 1);
     const uint32_t value = dcnumi();
-    if (value < lo || value > hi) Fatal(NFACT::NumRange, arg);
+    if (value < lo || value > hi) OutOfRange();
     chkrbr();
     return value;
 }
@@ -310,11 +343,15 @@ int farg() {
             return row.num;
         }
     }
+    Why(kCmd, "'%s' is no keyword; the keywords are %s", arg, kKeywords);
     Fatal(NFACT::InvalidArg, arg);
 }
 
 int oneopt(int n) {
-    if (wasopt[n]) CmdError("redefinition");
+    if (wasopt[n]) {
+        Why(kCmd, "'%s' is given twice (BIN is BINARY, BA is BASEADDRESS)", arg);
+        CmdError("redefinition");
+    }
     wasopt[n] = 1;
     if (n == kOptBinary) {
         bom.flags |= kBomBinary;
@@ -384,7 +421,10 @@ int ArgPrepare(int argc, char** argv) {
     }
     if (quote)
         need += 2 + static_cast<size_t>(std::count(argv[1], argv[1] + std::strlen(argv[1]), '"'));
-    if (need > static_cast<size_t>(bom.cap)) CmdError("max. command line size exceeded");
+    if (need > static_cast<size_t>(bom.cap)) {
+        Why(kCmd, "longer than %d characters", bom.cap);
+        CmdError("max. command line size exceeded");
+    }
 
     pathLen = static_cast<int32_t>(std::strlen(path));
     pathEnd = pathLen + 2;
@@ -414,12 +454,18 @@ int ArgPrepare(int argc, char** argv) {
 
 Bom* Options() {
     ProgArg();
-    if (delim == '\n') CmdError("argument expected");
+    if (delim == '\n') {
+        Why(kCmd, "no input file; vortle --help shows how to use the tool");
+        CmdError("argument expected");
+    }
     bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
     bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
     bom.hexName = static_cast<char*>(GetMem(kNameCap, 0));
     FileNameArg(arg);
-    if (arglen == 0) CmdError("argument expected");
+    if (arglen == 0) {
+        Why(kCmd, "no input file; vortle --help shows how to use the tool");
+        CmdError("argument expected");
+    }
     std::memcpy(bom.inName, arg, static_cast<size_t>(arglen) + 1);
     std::memcpy(bom.binName, arg, static_cast<size_t>(arglen) + 1);
     chgext(bom.binName, "BIN");

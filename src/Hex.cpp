@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "Argums.h"
+#include "Diag.h"
 #include "Mapped.h"
 #include "Vortle.h"
 
@@ -71,22 +72,46 @@ bool Split(uint32_t pos, Line& l) {
     return l.end > pos;
 }
 
+char because[160]; // what is wrong with the line a fault names
+
 // Decodes the line's record: ':' and pairs of hex digits whose count byte fits their number
-// and whose bytes sum to zero.
+// and whose bytes sum to zero. On a fault, says what is wrong.
 bool Decode(Line& l) {
     const uint8_t* p = text + l.at;
     const uint32_t digits = l.end - l.at - 1;
-    if (p[0] != ':' || digits % 2 != 0 || digits < 10 || digits > 2 * kMaxBytes) return false;
+    if (p[0] != ':') {
+        std::snprintf(because, sizeof because, "it does not start with ':'");
+        return false;
+    }
+    for (uint32_t i = 1; i <= digits; ++i) {
+        if (kNibble.v[p[i]] != kNoDigit) continue;
+        std::snprintf(because, sizeof because, "character %u (0x%02X) is no hex digit", i + 1,
+                      p[i]);
+        return false;
+    }
+    if (digits % 2 != 0 || digits < 10 || digits > 2 * kMaxBytes) {
+        std::snprintf(because, sizeof because,
+                      "%u hex digits; a record has an even number from 10 to 520", digits);
+        return false;
+    }
     const uint32_t n = digits / 2;
     uint8_t sum = 0;
     for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t hi = kNibble.v[p[1 + 2 * i]];
-        const uint8_t lo = kNibble.v[p[2 + 2 * i]];
-        if (hi == kNoDigit || lo == kNoDigit) return false;
-        l.b[i] = static_cast<uint8_t>(hi << 4 | lo);
+        l.b[i] = static_cast<uint8_t>(kNibble.v[p[1 + 2 * i]] << 4 | kNibble.v[p[2 + 2 * i]]);
         sum = static_cast<uint8_t>(sum + l.b[i]);
     }
-    return sum == 0 && n == l.b[0] + 5u;
+    if (n != l.b[0] + 5u) {
+        std::snprintf(because, sizeof because, "its count says %u data bytes, the line holds %u",
+                      l.b[0], n - 5);
+        return false;
+    }
+    if (sum != 0) {
+        const uint8_t found = l.b[n - 1];
+        std::snprintf(because, sizeof because, "checksum %02X, expected %02X", found,
+                      static_cast<uint8_t>(found - sum));
+        return false;
+    }
+    return true;
 }
 
 // A run of data records, consecutive in the file and in their addresses: the whole
@@ -123,8 +148,23 @@ uint32_t LineOf(uint32_t pos) {
     return 1 + static_cast<uint32_t>(std::count(text, text + pos, '\n'));
 }
 
+// The line of the run's data record that holds addr.
+uint32_t LineHolding(const Run& r, uint64_t addr) {
+    uint64_t a = r.first;
+    Line l;
+    for (uint32_t pos = r.fileOff; pos < textSize; pos = l.next) {
+        if (!Split(pos, l)) continue;
+        const uint8_t* p = text + l.at;
+        const uint32_t n = static_cast<uint32_t>(kNibble.v[p[1]] << 4 | kNibble.v[p[2]]);
+        if (p[7] != '0' || p[8] != '0' || n == 0) continue;
+        if (a + n > addr) return LineOf(l.at);
+        a += n;
+    }
+    return LineOf(r.fileOff);
+}
+
 // The line of the first data record in the file that gives an address an earlier line gave,
-// or kNoClash. Sorts the runs by address.
+// or kNoClash; says which address and where it was given first. Sorts the runs by address.
 uint32_t FirstClash() {
     std::sort(runs.begin(), runs.end(), ByAddress);
     if (!Clash(kNoClash)) return kNoClash;
@@ -143,34 +183,43 @@ uint32_t FirstClash() {
     for (const Run& r : runs) {
         if (r.fileOff == lo) e = &r;
     }
-    // Its lowest address that an earlier run gave, and the record that holds it.
+    // Its lowest address that an earlier run gave, the record that holds it and the first.
     uint64_t low = e->End();
+    const Run* first = e;
     for (const Run& r : runs) {
-        if (r.fileOff < lo && r.first < e->End() && r.End() > e->first) {
-            low = std::min<uint64_t>(low, std::max(r.first, e->first));
+        if (r.fileOff < lo && r.first < e->End() && r.End() > e->first &&
+            std::max<uint64_t>(r.first, e->first) < low) {
+            low = std::max<uint64_t>(r.first, e->first);
+            first = &r;
         }
     }
-    uint64_t a = e->first;
-    Line l;
-    for (uint32_t pos = e->fileOff; pos < textSize; pos = l.next) {
-        if (!Split(pos, l)) continue;
-        const uint8_t* p = text + l.at;
-        const uint32_t n = static_cast<uint32_t>(kNibble.v[p[1]] << 4 | kNibble.v[p[2]]);
-        if (p[7] != '0' || p[8] != '0' || n == 0) continue;
-        if (a + n > low) return LineOf(l.at);
-        a += n;
-    }
-    return LineOf(e->fileOff);
+    std::snprintf(because, sizeof because, "address 0x%08llX was given before, on line %u",
+                  static_cast<unsigned long long>(low), LineHolding(*first, low));
+    return LineHolding(*e, low);
 }
 
 [[noreturn]] void Invalid(uint32_t line) {
     // A record that gives an address twice may come before the fault found.
+    char fault[sizeof because];
+    std::memcpy(fault, because, sizeof fault);
     const uint32_t clash = FirstClash();
-    if (clash < line) line = clash;
+    if (clash < line) {
+        line = clash;
+    } else {
+        std::memcpy(because, fault, sizeof fault);
+    }
+    Why(bom.inName, "invalid Intel HEX file: line %u: %s", line, because);
     char detail[kNameCap + 32];
     std::snprintf(detail, sizeof detail, "'%s' (line %u)", bom.inName, line);
     LoadClear(&xfi);
     Fatal(NFACT::HexFile, detail);
+}
+
+// A record whose type needs another count of data bytes.
+[[noreturn]] void Length(uint32_t line, uint8_t type, uint32_t n, uint32_t want) {
+    std::snprintf(because, sizeof because, "a type %02X record holds %u data bytes, not %u", type,
+                  n, want);
+    Invalid(line);
 }
 
 void Scan() {
@@ -183,7 +232,11 @@ void Scan() {
     Line l;
     for (uint32_t pos = 0; pos < textSize; pos = l.next, ++line) {
         if (!Split(pos, l)) continue;
-        if (ended || !Decode(l)) Invalid(line);
+        if (ended) {
+            std::snprintf(because, sizeof because, "a record after the end record");
+            Invalid(line);
+        }
+        if (!Decode(l)) Invalid(line);
         const uint32_t n = l.b[0];
         const uint32_t addr = static_cast<uint32_t>(l.b[1]) << 8 | l.b[2];
         const uint32_t value = n >= 2 ? static_cast<uint32_t>(l.b[4]) << 8 | l.b[5] : 0;
@@ -191,7 +244,12 @@ void Scan() {
         case kHexData00: {
             if (n == 0) break;
             const uint64_t a = base + addr;
-            if (addr + n > k64K || (a >> 16) != ((a + n - 1) >> 16)) Invalid(line);
+            if (addr + n > k64K || (a >> 16) != ((a + n - 1) >> 16)) {
+                std::snprintf(because, sizeof because,
+                              "its data at 0x%08llX run across a 64 KiB boundary",
+                              static_cast<unsigned long long>(a));
+                Invalid(line);
+            }
             // The previous data record's run goes on where it ends.
             if (!runs.empty() && runs.back().End() == a) {
                 runs.back().len += n;
@@ -201,24 +259,28 @@ void Scan() {
             break;
         }
         case kHexEnd:
-            if (n != 0) Invalid(line);
+            if (n != 0) Length(line, l.b[3], n, 0);
             ended = true;
             break;
         case kHexSegment:
         case kHexUpper:
-            if (n != 2) Invalid(line);
+            if (n != 2) Length(line, l.b[3], n, 2);
             base = l.b[3] == kHexSegment ? static_cast<uint64_t>(value) << 4
                                          : static_cast<uint64_t>(value) << 16;
             break;
         case kHexStartSeg:
         case kHexStartLin:
-            if (n != 4) Invalid(line);
+            if (n != 4) Length(line, l.b[3], n, 4);
             break;
         default:
+            std::snprintf(because, sizeof because, "record type %02X is none of 00 to 05", l.b[3]);
             Invalid(line);
         }
     }
-    if (!ended) Invalid(line);
+    if (!ended) {
+        std::snprintf(because, sizeof because, "no end record (:00000001FF) before the file ends");
+        Invalid(line);
+    }
     const uint32_t clash = FirstClash();
     if (clash != kNoClash) Invalid(clash);
 }

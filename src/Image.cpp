@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Argums.h"
+#include "Diag.h"
 #include "Hex.h"
 #include "Mapped.h"
 #include "Plat.h"
@@ -140,7 +141,11 @@ int FlushRecord() {
 // Records of at most 16 bytes, each starting where the last ended, none crossing 64 KiB.
 // Whole records go straight from the bytes; the rest waits in rec for the next bytes.
 int HexData(const uint8_t* bytes, uint32_t len) {
-    if (hexAddr + len > kAddrEnd) return kImageIo;
+    if (hexAddr + len > kAddrEnd) {
+        Why(outs[kImageHex].name,
+            "cannot write: a segment reaches past 0xFFFFFFFF, beyond what a HEX file addresses");
+        return kImageIo;
+    }
     while (len > 0) {
         const uint64_t toBoundary = 0x10000 - (hexAddr & 0xFFFF);
         uint32_t take = kHexData - recLen;

@@ -1,7 +1,10 @@
 #include "Mapped.h"
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
+
+#include "Diag.h"
 
 static_assert(std::endian::native == std::endian::little,
               "raw values copied out of the file are read as little-endian");
@@ -13,12 +16,22 @@ Mcx mcx;
 
 namespace {
 
+constexpr size_t kLoadLine = 1200; // the fault's line: the name and the cause
+
 // The reader's abort: thrown by the reader only, caught only at the abort point.
 struct ReaderAbort {};
 
-[[noreturn]] void Abort() {
+// A position or read past the end of the file: end is the first byte it would need beyond.
+[[noreturn]] void Abort(uint64_t end) {
+    Why(xfi.name, "cut short: the file ends at byte %u, and %s reaches to byte %llu", xfi.size,
+        ReadingWhat(), static_cast<unsigned long long>(end));
     mcx.err = kErrRefused;
     throw ReaderAbort{};
+}
+
+int Refused(const char* name, const char* why) {
+    Why(name, "cannot open: %s", why);
+    return kLoadFailed;
 }
 
 uint64_t CurPos() {
@@ -36,15 +49,27 @@ int IniLoadFile(iFi* f, const char* name, bool write) {
     if (len >= sizeof f->name) return kLoadFailed;
     std::memcpy(f->name, name, len + 1);
     f->hFile = PlatOpenRW(f->name, write);
-    if (f->hFile == kNoHandle) return kLoadFailed;
+    if (f->hFile == kNoHandle) return Refused(name, SystemError());
     f->hMap = PlatCreateMapping(f->hFile, write);
-    if (f->hMap == kNoHandle) return kLoadFailed;
-    if (PlatFileStatus(f->name, f->hFile, &f->status, write) != 0) return kLoadFailed;
+    const int status = PlatFileStatus(f->name, f->hFile, &f->status, write);
+    if (status == kStatNotRegular) return Refused(name, "it is no regular file");
+    if (status == kStatReadOnly) {
+        return Refused(name, "it is read-only, and signing writes into it (VERIFY only reads)");
+    }
+    if (status != 0) return Refused(name, SystemError());
     // The size is a 32-bit count below 2 GiB; larger files lie outside the reader's model.
-    if (f->status.st_size <= 0 || f->status.st_size > 0x7FFFFFFF) return kLoadFailed;
+    if (f->status.st_size <= 0) return Refused(name, "it is empty");
+    if (f->status.st_size > 0x7FFFFFFF) return Refused(name, "it is 2 GiB or larger");
+    if (f->hMap == kNoHandle) return Refused(name, SystemError());
     f->size = static_cast<uint32_t>(f->status.st_size);
     f->view = static_cast<uint8_t*>(PlatMapView(f->hMap, f->hFile, f->size, write));
-    if (f->view == nullptr) return kLoadFailed;
+    if (f->view == nullptr) return Refused(name, SystemError());
+    char line[kLoadLine];
+    std::snprintf(line, sizeof line,
+                  "vortle: %s: cut short: the file became shorter while it was read (another "
+                  "program rewrote it)",
+                  f->name);
+    PlatOnFault(line);
     return 0;
 }
 
@@ -64,12 +89,12 @@ void LoadClear(iFi* f) {
 }
 
 void SetPos(uint32_t position) {
-    if (position > xfi.size) Abort();
+    if (position > xfi.size) Abort(position);
     pBuf = xfi.view + position;
 }
 
 uint32_t Read(void* dst, uint32_t len) {
-    if (CurPos() + len > xfi.size) Abort();
+    if (CurPos() + len > xfi.size) Abort(CurPos() + len);
     if (len == 0) return 0;
     std::memcpy(dst, pBuf, len);
     pBuf += len;
@@ -84,14 +109,18 @@ uint32_t ReadW32() {
 }
 
 uint8_t* Span(uint32_t off, uint32_t len) {
-    if (static_cast<uint64_t>(off) + len > xfi.size) Abort();
+    if (static_cast<uint64_t>(off) + len > xfi.size) Abort(static_cast<uint64_t>(off) + len);
     SetPos(off);
     return pBuf;
 }
 
 void CheckInput() {
     const int64_t size = PlatFileSize(xfi.hFile);
-    if (size >= 0 && size < static_cast<int64_t>(xfi.size)) Abort();
+    if (size >= 0 && size < static_cast<int64_t>(xfi.size)) {
+        Why(xfi.name, "cut short: the file became shorter while it was read (another program "
+                      "rewrote it)");
+        Abort(xfi.size);
+    }
 }
 
 uint16_t MakeW16(uint16_t v) {

@@ -28,11 +28,16 @@ PlatHandle PlatOpenRW(const char* name, bool write = true);
 // failure.
 PlatHandle PlatCreateMapping(PlatHandle file, bool write = true);
 // Fills the status record of the open file; fails for anything but a regular file, and for a
-// file that nobody may write when write is true. Returns 0 on success.
+// file that nobody may write when write is true. Returns 0 on success, kStatNotRegular,
+// kStatReadOnly, or -1 (the system's error).
+constexpr int kStatNotRegular = -2;
+constexpr int kStatReadOnly = -3;
 int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status, bool write = true);
 // Maps the whole file, shared with the file, for reading and writing or for reading only.
 // Null on failure.
 void* PlatMapView(PlatHandle mapping, PlatHandle file, uint32_t size, bool write = true);
+// The line written to standard error when the mapped input faults (it became shorter).
+void PlatOnFault(const char* line);
 // Releases a view; changed bytes reach the file.
 void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);
@@ -58,8 +63,9 @@ struct PlatSpot {
 };
 // What an image name leads to, as the system's own open of it finds it (links followed with
 // the kernel's link protections): nothing yet, a regular file, a character device, or
-// anything else (a FIFO, a socket, a folder, a link to nothing, a folder that is not there).
-enum class PlatKind { Absent, Regular, Device, Other };
+// anything else (a FIFO, a socket, a folder, a link to nothing); NoFolder when the folder that
+// would hold it cannot be opened (the system's error says why).
+enum class PlatKind { Absent, Regular, Device, Other, NoFolder };
 // For Absent and Regular, spot is where the file is replaced: the folder that holds it.
 // Release the spot with PlatSpotClose whatever the kind.
 PlatKind PlatLocate(const char* name, PlatSpot& spot);

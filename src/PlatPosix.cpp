@@ -36,6 +36,9 @@ constexpr uint32_t kKernelCopyFrom = 64 * 1024;
 
 // What the tool deletes when a signal ends it or the mapped input faults.
 void (*volatile onAbort)();
+// What it says when the input faults.
+char faultLine[2048];
+size_t faultLen;
 
 void Cleanup() {
     if (void (*f)() = onAbort) f();
@@ -53,6 +56,10 @@ void OnSignal(int sig) {
 // the pass.
 void OnFault(int) {
     Cleanup();
+    if (faultLen > 0) {
+        const ssize_t n = write(2, faultLine, faultLen);
+        (void)n;
+    }
     _exit(kExitReaderAbort);
 }
 
@@ -133,9 +140,9 @@ PlatHandle PlatCreateMapping(PlatHandle file, bool /*write*/) {
 
 int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status, bool write) {
     if (fstat(static_cast<int>(file), status) != 0) return -1;
-    if (!S_ISREG(status->st_mode)) return -1;
+    if (!S_ISREG(status->st_mode)) return kStatNotRegular;
     // A file that nobody may write is read-only, also for a privileged user.
-    if (write && (status->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return -1;
+    if (write && (status->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return kStatReadOnly;
     return 0;
 }
 
@@ -276,4 +283,10 @@ int PlatStoredExactly(const char* folder, const char* leaf) {
 
 void PlatOnAbort(void (*cleanup)()) {
     onAbort = cleanup;
+}
+
+void PlatOnFault(const char* line) {
+    faultLen = 0;
+    const int n = std::snprintf(faultLine, sizeof faultLine, "%s\n", line);
+    if (n > 0) faultLen = std::strlen(faultLine);
 }

@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr PlatHandle kNoLeaf = -2; // a spot whose name ends in no component
+
 #ifdef O_PATH
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kFollowFlags = O_PATH | O_CLOEXEC;
@@ -24,6 +26,8 @@ constexpr int kFollowFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 #endif
 
 // Opens the folder that holds name's last component, and puts that component into the spot.
+// False when the name ends in no component, or the folder cannot be opened (spot.dir is then
+// kNoHandle and errno says why).
 bool OpenSpot(const char* name, PlatSpot& spot) {
     spot.dir = kNoHandle;
     const char* slash = std::strrchr(name, '/');
@@ -31,6 +35,7 @@ bool OpenSpot(const char* name, PlatSpot& spot) {
     if (leaf[0] == '\0' || std::strcmp(leaf, ".") == 0 || std::strcmp(leaf, "..") == 0 ||
         std::snprintf(spot.leaf, sizeof spot.leaf, "%s", leaf) >=
             static_cast<int>(sizeof spot.leaf)) {
+        spot.dir = kNoLeaf;
         return false;
     }
     char folder[kPlatLeafCap];
@@ -118,7 +123,7 @@ bool RandomTag(char* tag, size_t n) {
 } // namespace
 
 PlatKind PlatLocate(const char* name, PlatSpot& spot) {
-    if (!OpenSpot(name, spot)) return PlatKind::Other;
+    if (!OpenSpot(name, spot)) return spot.dir == kNoHandle ? PlatKind::NoFolder : PlatKind::Other;
     struct stat st {};
     if (fstatat(Dir(spot), spot.leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? PlatKind::Absent : PlatKind::Other;
@@ -130,7 +135,7 @@ PlatKind PlatLocate(const char* name, PlatSpot& spot) {
 }
 
 void PlatSpotClose(PlatSpot& spot) {
-    if (spot.dir != kNoHandle) close(Dir(spot));
+    if (spot.dir >= 0) close(Dir(spot));
     spot.dir = kNoHandle;
 }
 

@@ -20,6 +20,9 @@ char modulePath[MAX_PATH * 4];
 
 // What the tool deletes when a console event ends it or the mapped input faults.
 void (*volatile onAbort)();
+// What it says when the input faults.
+char faultLine[2048];
+DWORD faultLen;
 
 void Cleanup() {
     if (void (*f)() = onAbort) f();
@@ -39,6 +42,8 @@ LONG WINAPI OnException(EXCEPTION_POINTERS* info) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     Cleanup();
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), faultLine, faultLen, &written, nullptr);
     ExitProcess(kExitReaderAbort);
 }
 
@@ -91,9 +96,9 @@ PlatHandle PlatCreateMapping(PlatHandle file, bool write) {
 
 int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status, bool write) {
     if (_stat64i32(name, status) != 0) return -1;
-    if ((status->st_mode & _S_IFREG) == 0) return -1;
+    if ((status->st_mode & _S_IFREG) == 0) return kStatNotRegular;
     // A read-only file is refused by the open already; this holds for privileged users too.
-    if (write && (status->st_mode & _S_IWRITE) == 0) return -1;
+    if (write && (status->st_mode & _S_IWRITE) == 0) return kStatReadOnly;
     // The status record counts in 32 bits: a file of 2 GiB or more must not pass as a small one.
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(H(file), &size) || size.QuadPart != status->st_size) return -1;
@@ -234,4 +239,9 @@ int PlatStoredExactly(const char* folder, const char* leaf) {
     if (h == INVALID_HANDLE_VALUE) return 0;
     FindClose(h);
     return std::strcmp(found.cFileName, leaf) == 0 ? 1 : 0;
+}
+
+void PlatOnFault(const char* line) {
+    const int n = std::snprintf(faultLine, sizeof faultLine, "%s\r\n", line);
+    faultLen = n > 0 ? static_cast<DWORD>(std::strlen(faultLine)) : 0;
 }

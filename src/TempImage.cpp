@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include "Diag.h"
 #include "Plat.h"
 
 namespace {
@@ -58,9 +59,17 @@ std::FILE* TempOpen(int slot, const char* name) {
         if (s.fp != nullptr) s.state = kWriting;
         break;
     case PlatKind::Other:
+        Why(name, "cannot create: it is no regular file or device (a FIFO, a socket, a folder "
+                  "or a link to nothing)");
+        break;
+    case PlatKind::NoFolder:
+        Why(name, "cannot create: its folder: %s", SystemError());
         break;
     }
-    if (s.fp == nullptr) Release(s);
+    if (s.fp == nullptr) {
+        Why(name, "cannot create: %s", SystemError());
+        Release(s);
+    }
     return s.fp;
 }
 

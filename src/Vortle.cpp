@@ -10,6 +10,7 @@
 #include "Alloc.h"
 #include "Argums.h"
 #include "Crp.h"
+#include "Diag.h"
 #include "Names.h"
 #include "Plat.h"
 #include "TempImage.h"
@@ -92,20 +93,55 @@ void Keep(char*& name, char* copy) {
 // image, whichever spelling names it. Such a run changes nothing, not even a stale image.
 void CheckImageNames() {
     const bool bin = (bom.flags & kBomBinary) != 0;
+    const bool hex = (bom.flags & kBomHex) != 0;
     const char* clash = nullptr;
+    const char* other = "the input file";
     if (bin && SameTarget(bom.binName, bom.inName)) {
         clash = bom.binName;
-    } else if ((bom.flags & kBomHex) != 0 && (SameTarget(bom.hexName, bom.inName) ||
-                                              (bin && SameTarget(bom.hexName, bom.binName)))) {
+    } else if (hex && SameTarget(bom.hexName, bom.inName)) {
         clash = bom.hexName;
+    } else if (hex && bin && SameTarget(bom.hexName, bom.binName)) {
+        clash = bom.hexName;
+        other = "the binary image";
     }
-    if (clash != nullptr) Fatal(NFACT::CreateFile, clash);
+    if (clash == nullptr) return;
+    Why(clash, "cannot create: it names %s as well; nothing was changed", other);
+    Fatal(NFACT::CreateFile, clash);
 }
 
 // Deletes a stale image. Never the user's firmware, whatever name designates it, nor a device
 // or a folder; a name the user did not give (exact) only where the folder stores it so.
 void RemoveImage(const char* name, bool exact) {
     if (name != nullptr && (!exact || StoredExactly(name))) TempRemoveStale(name, bom.inName);
+}
+
+// The diagnostic line of a fatal report: the cause a deeper step said, else the report's own
+// words with the file concerned.
+void SayWhy(NFACT code, const char* text) {
+    const char* in = bom.inName != nullptr ? bom.inName : "";
+    const char* t = text != nullptr ? text : "";
+    char cause[kNameCap + 64];
+    switch (code) {
+    case NFACT::CmdLine:
+    case NFACT::InvalidArg:
+    case NFACT::NumRange:
+    case NFACT::InvalidNum:
+        std::snprintf(cause, sizeof cause, "%s", t);
+        WhyPrint("command line", cause);
+        return;
+    case NFACT::CreateFile:
+        WhyPrint(t, "cannot create the image");
+        return;
+    case NFACT::IoError:
+        WhyPrint(t, "cannot write the image");
+        return;
+    case NFACT::OutOfMemory:
+        WhyPrint(in[0] != '\0' ? in : "vortle", "out of memory");
+        return;
+    default:
+        WhyPrint(in, t[0] != '\0' ? t : "cannot be signed");
+        return;
+    }
 }
 
 } // namespace
@@ -156,6 +192,7 @@ void Fatal(NFACT code, const char* text) {
     }
     std::fputs("*** Vortle terminated.\n", stdout);
     std::fflush(stdout);
+    SayWhy(code, text);
     if (exitHook != nullptr) exitHook(kExitFatal);
     std::exit(kExitFatal);
 }
@@ -166,6 +203,7 @@ void SetExitHook(ExitHook hook) {
 
 int VortleMain(int argc, char** argv) {
     PlatInit();
+    WhyReset();
     SigPrn();
     if (argc == 2) {
         const std::string_view only = argv[1];
@@ -193,6 +231,7 @@ int Run() {
     if (Vortle_Reader() != 0) {
         RemoveBin();
         std::fflush(stdout);
+        WhyPrint(bom.inName, "cut short: the file ends before what it describes");
         return kExitAbort;
     }
     bool wrong = verdict != Verdict::Right;
@@ -213,6 +252,16 @@ int Run() {
         }
         std::printf("*** Verification failed.\n");
         std::fflush(stdout);
+        if (verdict == Verdict::WrongSignature) Why(bom.inName, "verification failed: %s", szWrong);
+        for (int i = 0; i < kImages; ++i) {
+            const Verdict v = ImageVerdict(i);
+            if (v == Verdict::Right) continue;
+            Why(ImageName(i), "verification failed: %s",
+                v == Verdict::ImageMissing ? "the image is missing"
+                                           : "the image differs from the one "
+                                             "signing writes");
+        }
+        WhyPrint(bom.inName, "verification failed");
         return kExitWrong;
     }
     std::printf("*** %s\n", szStat);
@@ -225,6 +274,7 @@ int Run() {
 } // namespace
 
 int VortleRun() {
+    WhyReset();
     try {
         return Run();
     } catch (const std::bad_alloc&) {

@@ -1,5 +1,6 @@
 #include "Xelf.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "Alloc.h"
 #include "Argums.h"
 #include "Crp.h"
+#include "Diag.h"
 #include "Hex.h"
 #include "Vortle.h"
 
@@ -42,15 +44,27 @@ constexpr uint32_t kShEntry = 40; // section header entry size
 constexpr uint32_t kStrTab = 3;   // SHT_STRTAB
 constexpr int kStrPad = 16;       // zero bytes behind the string-table copy
 constexpr char kShStrTab[] = ".shstrtab";
+constexpr const char* kInputs =
+    "vortle takes ELF files, Intel HEX files (first character ':') and raw images named *.bin";
+constexpr const char* kNoElfHeader =
+    "the ELF header (it is no ELF file: vortle takes ELF files, Intel HEX files (first "
+    "character ':') and raw images named *.bin)";
 
 Ehdr ehdr;
 
+// The ELF file is refused: says which test it failed.
+void RefuseElf(const char* why) {
+    Why(bom.inName, "not a usable ELF file: %s", why);
+    mcx.err = kErrRefused;
+}
+
 int LocateShStrTab() {
+    Reading("the section-name string table");
     mcx.strTab = nullptr;
     mcx.strOff = 0;
     mcx.strSize = 0;
     if (mcx.hdr.e_shstrndx >= mcx.hdr.e_shnum) {
-        mcx.err = kErrRefused;
+        RefuseElf("the index of its section-name string table lies outside the section table");
         return 0;
     }
     // The entry is still in the file's byte order.
@@ -60,20 +74,20 @@ int LocateShStrTab() {
     const uint32_t shOffset = MakeW32(Load32(entry + 16));
     const uint32_t shSize = MakeW32(Load32(entry + 20));
     if (shType != kStrTab) {
-        mcx.err = kErrRefused;
+        RefuseElf("its section-name string table is no string table");
         return 0;
     }
     // The section's own name must lie inside the file, NUL included.
     const uint64_t namePos = static_cast<uint64_t>(shOffset) + shName;
     if (namePos >= xfi.size) {
-        mcx.err = kErrRefused;
+        RefuseElf("the name of its section-name string table lies outside the file");
         return 0;
     }
     SetPos(static_cast<uint32_t>(namePos));
     const uint64_t left = xfi.size - namePos;
     if (std::memchr(pBuf, 0, left) == nullptr ||
         std::strcmp(reinterpret_cast<const char*>(pBuf), kShStrTab) != 0) {
-        mcx.err = kErrRefused;
+        RefuseElf("its section-name string table is not named .shstrtab");
         return 0;
     }
     mcx.strOff = shOffset;
@@ -232,6 +246,7 @@ constexpr Firmware kElfFirmware{ElfNext,    ElfRewind,   ElfHolds,  MappedHas,
 // the file is refused and the error number says so).
 const Firmware* ReadProgHeader() {
     if (mcx.hdr.e_phoff == 0) return nullptr;
+    Reading("the program header table");
     CsActual = 0;
     const uint32_t n = mcx.hdr.e_phnum;
     // A table that does not fit into the file ends the pass before its memory is taken.
@@ -258,7 +273,7 @@ const Firmware* ReadProgHeader() {
         std::memcpy(pH + i * kPhEntry, &ph, sizeof ph);
     }
     if (CsActual == 0) {
-        mcx.err = kErrRefused;
+        RefuseElf("no loadable segment holds file bytes of firmware");
         return nullptr;
     }
     return &kElfFirmware;
@@ -406,9 +421,35 @@ void Patch(const Firmware& in, const Piece& p) {
                   r.position, sig);
 }
 
+// Where the firmware lies and what to try, for a range that no piece holds.
+void NotFoundWhy(bool raw, uint64_t low, uint64_t high) {
+    const uint32_t last = signa.end + (signa.mode >> 4);
+    if (low >= high) {
+        Why(bom.inName, "no loadable bytes to sign");
+    } else if (raw) {
+        Why(bom.inName,
+            "0x%08X - 0x%08X lies outside the raw image, which is loaded at 0x00000000 - "
+            "0x%08llX: sign a raw image without BASEADDRESS",
+            signa.start, last, static_cast<unsigned long long>(high - 1));
+    } else if (low != signa.start) {
+        Why(bom.inName,
+            "no loadable bytes hold 0x%08X - 0x%08X; the firmware lies at 0x%08llX - 0x%08llX: "
+            "try BASEADDRESS(0x%llX)",
+            signa.start, last, static_cast<unsigned long long>(low),
+            static_cast<unsigned long long>(high - 1), static_cast<unsigned long long>(low));
+    } else {
+        Why(bom.inName,
+            "no segment holds all of 0x%08X - 0x%08X in its file bytes (the firmware lies at "
+            "0x%08llX - 0x%08llX)",
+            signa.start, last, static_cast<unsigned long long>(low),
+            static_cast<unsigned long long>(high - 1));
+    }
+}
+
 [[noreturn]] void ImageFatal(int code) {
     if (code == kImageIo) CheckInput();
     const char* name = ImageFailed();
+    Why(name, code == kImageCreate ? "cannot create: %s" : "cannot write: %s", SystemError());
     LoadClear(&xfi);
     ImagesAbandon();
     Fatal(code == kImageCreate ? NFACT::CreateFile : NFACT::IoError, name);
@@ -436,6 +477,10 @@ void GuardCrp(const Firmware& in, uint32_t lo, uint64_t hi) {
     CrpFind(in, at, n);
     uint32_t locked = 0;
     if ((bom.flags & kBomCrp3) == 0 && CrpLocked(locked)) {
+        Why(bom.inName,
+            "code read protection CRP3 at 0x%08X would lock the part for good; give CRP3 to "
+            "accept it",
+            locked);
         std::snprintf(szStat, sizeof szStat, kCrp3Refused, locked);
         LoadClear(&xfi);
         Fatal(NFACT::Crp3, szStat);
@@ -450,8 +495,15 @@ uint32_t Walk(const Firmware& in) {
     GuardCrp(in, lo, hi);
     const bool images = (bom.flags & (kBomBinary | kBomHex)) != 0;
     uint32_t count = 0;
+    uint64_t low = UINT64_MAX; // where the firmware lies, for a range not found
+    uint64_t high = 0;
     Piece p;
+    Reading("a segment's file bytes");
     while (in.next(p)) {
+        if (p.len > p.skip) {
+            low = std::min<uint64_t>(low, static_cast<uint64_t>(p.addr) + p.skip);
+            high = std::max<uint64_t>(high, static_cast<uint64_t>(p.addr) + p.len);
+        }
         if (hi - lo <= kWindow && in.holds(p, lo, hi)) {
             Patch(in, p);
             ++count;
@@ -466,6 +518,7 @@ uint32_t Walk(const Firmware& in) {
     }
     if (ImagesClose() != kImageOk) ImageFatal(kImageIo);
     if (count == 0) {
+        NotFoundWhy(&in == BinInput(), low, high);
         LoadClear(&xfi);
         std::snprintf(szStat, sizeof szStat, kNotFound, signa.start, signa.end + (signa.mode >> 4));
         Fatal(NFACT::RangeNotFound, szStat);
@@ -512,6 +565,9 @@ void ClearVariables() {
 }
 
 void ReadElfHeader() {
+    constexpr uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
+    const bool magic = xfi.size >= 4 && std::memcmp(xfi.view, kMagic, 4) == 0;
+    Reading(magic ? "the ELF header" : kNoElfHeader);
     SetPos(0);
     Read(&ehdr, sizeof ehdr);
     BigEnd = 0;
@@ -527,16 +583,27 @@ void ReadElfHeader() {
             *f = MakeW16(*f);
         }
     }
-    if (ehdr.e_type != kExec) mcx.err = kErrRefused;
-    if (ehdr.e_machine != kMachine) mcx.err = kErrRefused;
+    if (ehdr.e_type != kExec || ehdr.e_machine != kMachine) {
+        mcx.err = kErrRefused;
+        if (!magic) {
+            Why(bom.inName, "no ELF file (it does not start with 0x7F 'ELF'); %s", kInputs);
+        } else if (ehdr.e_type != kExec) {
+            Why(bom.inName, "not a usable ELF file: its type is %u, an executable's is 2",
+                ehdr.e_type);
+        } else {
+            Why(bom.inName, "not a usable ELF file: its machine is %u, ARM's is 40",
+                ehdr.e_machine);
+        }
+    }
     mcx.hdr = ehdr;
 }
 
 void ReadElfSections() {
+    Reading("the section header table");
     SetPos(mcx.hdr.e_shoff);
     const uint32_t n = mcx.hdr.e_shnum;
     if (n == 0) {
-        mcx.err = kErrRefused;
+        RefuseElf("it has no section table");
         return;
     }
     Span(mcx.hdr.e_shoff, n * kShEntry);

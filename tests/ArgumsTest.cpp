@@ -278,6 +278,7 @@ TEST(CommandLineErrors, Reports) {
         const vt::RunResult r = vt::RunVortle(dir.path, c.args);
         EXPECT_EQ(r.code, 3);
         EXPECT_EQ(r.out, vt::kBanner + c.expected);
+        EXPECT_TRUE(r.err.starts_with("vortle: ") && r.err.find('\n') + 1 == r.err.size()) << r.err;
         EXPECT_EQ(vt::ReadFile(dir / "app.BIN"), (vt::Bytes{1, 2, 3}));
         EXPECT_EQ(vt::ReadFile(dir / "app.HEX"), (vt::Bytes{4, 5}));
     }

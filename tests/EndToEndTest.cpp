@@ -2,6 +2,7 @@
 // afterwards and the image file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #ifndef _WIN32
@@ -76,6 +77,8 @@ void RunCase(const Case& c) {
     const vt::RunResult r = vt::RunVortle(dir.path, args);
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.out, vt::kBanner + c.out);
+    // One line on standard error exactly when the run fails.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.code == 0 ? 0 : 1) << r.err;
     EXPECT_EQ(vt::ReadFile(dir / "app.elf"), c.after);
     if (c.image) {
         ASSERT_TRUE(vt::fs::exists(dir / "app.BIN"));
@@ -648,6 +651,126 @@ TEST(EndToEnd, NamesAreTakenWhole) {
             EXPECT_TRUE(vt::fs::exists(dir / deep / "release-firmware-image.hex"));
         }
         EXPECT_EQ(vt::ReadFile(dir / cut), (Bytes{9}));
+    }
+}
+
+// A run that fails writes one plain line to standard error: the file concerned and the cause;
+// a run that succeeds writes nothing there.
+TEST(EndToEnd, OneDiagnosticLine) {
+    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
+    Bytes crp3 = vt::Vectors(16);
+    crp3.resize(0x300, 0);
+    vt::Put32(crp3, 0x2FC, 0x43218765);
+    const std::string hex = ":10000000" + std::string(32, '0') + "00\r\n:00000001FF\r\n";
+    const std::string dup = ":0400000001020304F2\r\n:0400100001020304E2\r\n"
+                            ":020002000304F5\r\n:00000001FF\r\n";
+#ifdef _WIN32
+    const std::string noFile = "The system cannot find the file specified";
+    const std::string noDir = "cannot create: The system cannot find the path specified";
+#else
+    const std::string noFile = "No such file or directory";
+    const std::string noDir = "cannot create: its folder: No such file or directory";
+#endif
+    struct Case {
+        std::vector<std::string> args;
+        const char* name; // the input written before the run
+        Bytes input;
+        int code;
+        std::string err; // without "vortle: " and the line end
+    };
+    const Case cases[] = {
+        {{"app.elf"}, "app.elf", elf, 0, ""},
+        {{}, "", {}, 3, "command line: no input file; vortle --help shows how to use the tool"},
+        {{"notes.txt"},
+         "notes.txt",
+         {'h', 'e', 'l', 'l', 'o', '\n'},
+         2,
+         "notes.txt: cut short: the file ends at byte 6, and the ELF header (it is no ELF file: "
+         "vortle takes ELF files, Intel HEX files (first character ':') and raw images named "
+         "*.bin) reaches to byte 52"},
+        {{"zeros.dat"},
+         "zeros.dat",
+         Bytes(100, 0),
+         3,
+         "zeros.dat: no ELF file (it does not start with 0x7F 'ELF'); vortle takes ELF files, "
+         "Intel HEX files (first character ':') and raw images named *.bin"},
+        {{"app.elf", "BIN", "VERIFI"},
+         "app.elf",
+         elf,
+         3,
+         "command line: 'VERIFI' is no keyword; the keywords are BINARY (BIN), HEX, BASEADDRESS "
+         "(BA), CRP3, VERIFY"},
+        {{"app.elf", "BA(0x12G)"},
+         "app.elf",
+         elf,
+         3,
+         "command line: '0X12G' is no number: write it in decimal, or in hexadecimal after 0x"},
+        {{"app.elf", "BIN(x"},
+         "app.elf",
+         elf,
+         3,
+         "command line: ')' is missing after 'app.elf BIN(x'"},
+        {{"none.elf"}, "app.elf", elf, 3, "none.elf: cannot open: " + noFile},
+        {{"app.elf", "BA(0x2000)"},
+         "app.elf",
+         Elf{.segs = {vt::Code(0x1000, vt::Vectors(16))}}.Build(),
+         3,
+         "app.elf: no loadable bytes hold 0x00002000 - 0x0000201C; the firmware lies at "
+         "0x00001000 - 0x0000103F: try BASEADDRESS(0x1000)"},
+        {{"app.bin", "BA(0x100)"},
+         "app.bin",
+         vt::Vectors(16),
+         3,
+         "app.bin: 0x00000100 - 0x0000011C lies outside the raw image, which is loaded at "
+         "0x00000000 - 0x0000003F: sign a raw image without BASEADDRESS"},
+        {{"app.bin"},
+         "app.bin",
+         crp3,
+         3,
+         "app.bin: code read protection CRP3 at 0x000002FC would lock the part for good; give "
+         "CRP3 to accept it"},
+        {{"app.hex"},
+         "app.hex",
+         Bytes(hex.begin(), hex.end()),
+         3,
+         "app.hex: invalid Intel HEX file: line 1: checksum 00, expected F0"},
+        {{"app.hex"},
+         "app.hex",
+         Bytes(dup.begin(), dup.end()),
+         3,
+         "app.hex: invalid Intel HEX file: line 3: address 0x00000002 was given before, on "
+         "line 1"},
+        {{"app.elf", "VERIFY"},
+         "app.elf",
+         elf,
+         1,
+         "app.elf: verification failed: Wrong Signature over Range[32] (0x00000000 - "
+         "0x00000018): @0x0000001C = 0x10008707, expected " +
+             [&] {
+                 char h[16];
+                 std::snprintf(h, sizeof h, "0x%08X", vt::SigOf(elf, DataAt(elf, 0)));
+                 return std::string(h);
+             }()},
+        {{"app.elf", "BINARY", "VERIFY"},
+         "app.elf",
+         signedElf,
+         1,
+         "app.BIN: verification failed: the image is missing"},
+        {{"app.elf", "BIN(o.img)", "HEX(./o.img)"},
+         "app.elf",
+         elf,
+         3,
+         "./o.img: cannot create: it names the binary image as well; nothing was changed"},
+        {{"app.elf", "BIN(nodir/x.bin)"}, "app.elf", elf, 3, "nodir/x.bin: " + noDir},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err.substr(0, 60));
+        vt::TempDir dir;
+        if (c.name[0] != '\0') vt::WriteFile(dir / c.name, c.input);
+        const vt::RunResult r = vt::RunVortle(dir.path, c.args);
+        EXPECT_EQ(r.code, c.code) << r.out;
+        EXPECT_EQ(r.err, c.err.empty() ? "" : "vortle: " + c.err + "\n");
     }
 }
 

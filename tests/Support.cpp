@@ -1,6 +1,7 @@
 #include "Support.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -247,13 +248,21 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE rd = nullptr;
     HANDLE wr = nullptr;
+    HANDLE erd = nullptr;
+    HANDLE ewr = nullptr;
     if (!CreatePipe(&rd, &wr, &sa, 0)) return r;
+    if (!CreatePipe(&erd, &ewr, &sa, 0)) {
+        CloseHandle(rd);
+        CloseHandle(wr);
+        return r;
+    }
     SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(erd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = wr;
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdError = ewr;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
     const std::string cwd = dir.string();
@@ -269,16 +278,18 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
         }
     }
     if (!started) {
-        CloseHandle(rd);
-        CloseHandle(wr);
+        for (HANDLE h : {rd, wr, erd, ewr}) CloseHandle(h);
         r.out = "CreateProcess failed with error " + std::to_string(error);
         return r;
     }
     CloseHandle(wr);
+    CloseHandle(ewr);
     char buf[4096];
     DWORD n = 0;
     while (::ReadFile(rd, buf, sizeof buf, &n, nullptr) && n > 0) r.out.append(buf, n);
+    while (::ReadFile(erd, buf, sizeof buf, &n, nullptr) && n > 0) r.err.append(buf, n);
     CloseHandle(rd);
+    CloseHandle(erd);
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -286,6 +297,7 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
     CloseHandle(pi.hThread);
     r.code = static_cast<int>(code);
     r.out = Lf(r.out);
+    r.err = Lf(r.err);
     return r;
 }
 #else
@@ -312,22 +324,32 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     int fds[2];
+    int efds[2];
     RunResult r;
     if (pipe(fds) != 0) return r;
+    if (pipe(efds) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return r;
+    }
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
+        dup2(efds[1], 2);
+        for (int fd : {fds[0], fds[1], efds[0], efds[1]}) close(fd);
         if (chdir(dir.c_str()) != 0) _exit(127);
         execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);
+    close(efds[1]);
     char buf[4096];
     ssize_t n;
+    // Standard error holds a line at most: it never fills its pipe while standard output is read.
     while ((n = read(fds[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+    while ((n = read(efds[0], buf, sizeof buf)) > 0) r.err.append(buf, static_cast<size_t>(n));
     close(fds[0]);
+    close(efds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

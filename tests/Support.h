@@ -96,6 +96,7 @@ std::string VortlePath();
 struct RunResult {
     int code = -1;
     std::string out;
+    std::string err; // standard error
 };
 // Runs the built tool in dir with the given arguments.
 RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,

@@ -1,0 +1,20 @@
+// The one plain diagnostic line on standard error of a run that fails: "vortle: ", the file
+// concerned, ": " and the cause, with a hint where one helps. The innermost place that knows
+// the cause says it; the first cause said in a run is the one printed.
+#pragma once
+
+#include <cstdio>
+
+// Records the cause, unless one is recorded already. fmt is a fixed format.
+[[gnu::format(printf, 2, 3)]] void Why(const char* file, const char* fmt, ...);
+// Names what the reader is about to read, for the report of a read past the end of the file.
+void Reading(const char* what);
+const char* ReadingWhat();
+// Prints the recorded cause, or the fallback when none was said, and forgets it.
+void WhyPrint(const char* file, const char* fallback);
+// Forgets any cause (a new run).
+void WhyReset();
+// Where the line goes; standard error by default.
+void WhySink(std::FILE* out);
+// The system's words for the last failed call (strerror, FormatMessage).
+const char* SystemError();

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -666,8 +668,16 @@ TEST(EndToEnd, OneDiagnosticLine) {
     const std::string dup = ":0400000001020304F2\r\n:0400100001020304E2\r\n"
                             ":020002000304F5\r\n:00000001FF\r\n";
 #ifdef _WIN32
-    const std::string noFile = "The system cannot find the file specified";
-    const std::string noDir = "cannot create: The system cannot find the path specified";
+    // The system's words, as FormatMessage gives them here.
+    const auto words = [](DWORD code) {
+        char text[256];
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, text, sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
+        return std::string(text, n);
+    };
+    const std::string noFile = words(ERROR_FILE_NOT_FOUND);
+    const std::string noDir = "cannot create: " + words(ERROR_PATH_NOT_FOUND);
 #else
     const std::string noFile = "No such file or directory";
     const std::string noDir = "cannot create: its folder: No such file or directory";

@@ -3,6 +3,7 @@
 
   WheelCheck.py WHEEL SAMPLE.elf WORK linux
   WheelCheck.py WHEEL SAMPLE.elf WORK windows WINE
+  WheelCheck.py WHEEL SAMPLE.elf WORK emulated QEMU aarch64
 """
 import base64
 import csv
@@ -87,6 +88,23 @@ def main():
         if not out.replace("\r\n", "\n").startswith(BANNER):
             fail(f"vortle.exe --version printed {out!r}")
         print("windows wheel: format right, vortle.exe runs")
+        return
+    if kind == "emulated":
+        # pip installs a wheel of another machine offline into a folder of its own; the
+        # emulator runs the tool from there.
+        qemu, machine = sys.argv[5], sys.argv[6]
+        target = os.path.join(work, "target")
+        run([sys.executable, "-m", "pip", "install", "--no-index", "--disable-pip-version-check",
+             "--only-binary=:all:", "--platform", f"manylinux_2_17_{machine}", "--target",
+             target, wheel])
+        tool = os.path.join(target, "bin", "vortle")
+        if not run([qemu, tool, "--version"]).startswith(BANNER):
+            fail("the emulated tool printed no banner")
+        shutil.copyfile(sample, os.path.join(work, "fw.elf"))
+        out = run([qemu, tool, "fw.elf", "BINARY"], cwd=work)
+        if "*** Updated Signature over Range[32]" not in out:
+            fail(f"signing under the emulator printed {out!r}")
+        print(f"{machine} wheel: format right, installed offline, signs the sample under {qemu}")
         return
     env_dir = os.path.join(work, "env")
     run([sys.executable, "-m", "venv", env_dir])

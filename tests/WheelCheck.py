@@ -71,7 +71,7 @@ def main():
     wheel, sample, work, kind = sys.argv[1:5]
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    z, script = check_format(wheel)
+    check_format(wheel)
     # The wheel tool's own check of the hashes, where an interpreter has it (Debian's
     # python3-wheel serves the system's interpreter).
     for py in (sys.executable, "/usr/bin/python3"):

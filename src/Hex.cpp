@@ -74,44 +74,60 @@ bool Split(uint32_t pos, Line& l) {
 
 char because[160]; // what is wrong with the line a fault names
 
-// Decodes the line's record: ':' and pairs of hex digits whose count byte fits their number
-// and whose bytes sum to zero. On a fault, says what is wrong.
-bool Decode(Line& l) {
+// Says what is wrong with a line that does not decode.
+void Explain(const Line& l) {
     const uint8_t* p = text + l.at;
     const uint32_t digits = l.end - l.at - 1;
     if (p[0] != ':') {
         std::snprintf(because, sizeof because, "it does not start with ':'");
-        return false;
+        return;
     }
     for (uint32_t i = 1; i <= digits; ++i) {
         if (kNibble.v[p[i]] != kNoDigit) continue;
         std::snprintf(because, sizeof because, "character %u (0x%02X) is no hex digit", i + 1,
                       p[i]);
-        return false;
+        return;
     }
     if (digits % 2 != 0 || digits < 10 || digits > 2 * kMaxBytes) {
         std::snprintf(because, sizeof because,
                       "%u hex digits; a record has an even number from 10 to 520", digits);
-        return false;
+        return;
     }
     const uint32_t n = digits / 2;
-    uint8_t sum = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        l.b[i] = static_cast<uint8_t>(kNibble.v[p[1 + 2 * i]] << 4 | kNibble.v[p[2 + 2 * i]]);
-        sum = static_cast<uint8_t>(sum + l.b[i]);
-    }
     if (n != l.b[0] + 5u) {
         std::snprintf(because, sizeof because, "its count says %u data bytes, the line holds %u",
                       l.b[0], n - 5);
-        return false;
+        return;
     }
-    if (sum != 0) {
-        const uint8_t found = l.b[n - 1];
-        std::snprintf(because, sizeof because, "checksum %02X, expected %02X", found,
-                      static_cast<uint8_t>(found - sum));
-        return false;
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + l.b[i]);
+    std::snprintf(because, sizeof because, "checksum %02X, expected %02X", l.b[n - 1],
+                  static_cast<uint8_t>(0u - sum));
+}
+
+// Decodes the line's record: ':' and pairs of hex digits whose count byte fits their number
+// and whose bytes sum to zero.
+bool Decodes(Line& l) {
+    const uint8_t* p = text + l.at;
+    const uint32_t digits = l.end - l.at - 1;
+    if (p[0] != ':' || digits % 2 != 0 || digits < 10 || digits > 2 * kMaxBytes) return false;
+    const uint32_t n = digits / 2;
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t hi = kNibble.v[p[1 + 2 * i]];
+        const uint8_t lo = kNibble.v[p[2 + 2 * i]];
+        if (hi == kNoDigit || lo == kNoDigit) return false;
+        l.b[i] = static_cast<uint8_t>(hi << 4 | lo);
+        sum = static_cast<uint8_t>(sum + l.b[i]);
     }
-    return true;
+    return sum == 0 && n == l.b[0] + 5u;
+}
+
+// The same; on a fault, says what is wrong.
+bool Decode(Line& l) {
+    if (Decodes(l)) return true;
+    Explain(l);
+    return false;
 }
 
 // A run of data records, consecutive in the file and in their addresses: the whole
@@ -226,6 +242,7 @@ void Scan() {
     textSize = xfi.size;
     text = Span(0, textSize);
     runs.clear();
+    Run* last = nullptr; // the run of the last data record
     uint64_t base = 0;
     bool ended = false;
     uint32_t line = 1;
@@ -250,11 +267,12 @@ void Scan() {
                               static_cast<unsigned long long>(a));
                 Invalid(line);
             }
-            // The previous data record's run goes on where it ends.
-            if (!runs.empty() && runs.back().End() == a) {
-                runs.back().len += n;
+            // The previous data record's run goes on where it ends (a reference into the
+            // deque stays valid while it grows at its end).
+            if (last != nullptr && last->End() == a) {
+                last->len += n;
             } else {
-                runs.push_back(Run{static_cast<uint32_t>(a), n, l.at});
+                last = &runs.emplace_back(Run{static_cast<uint32_t>(a), n, l.at});
             }
             break;
         }

@@ -1,5 +1,6 @@
 #include "Names.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -45,6 +46,18 @@ void SplitName(const char* name, Split& s) {
     s.leaf = cut + 1;
 }
 
+// True when two ASCII last components differ even ignoring case: no folder takes them for one
+// name, so their folders need not be asked.
+bool Unlike(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const unsigned char x = static_cast<unsigned char>(*a);
+        const unsigned char y = static_cast<unsigned char>(*b);
+        if (x >= 0x80 || y >= 0x80) return false;
+        if (std::tolower(x) != std::tolower(y)) return true;
+        if (x == 0) return false;
+    }
+}
+
 } // namespace
 
 bool SameTarget(const char* a, const char* b) {
@@ -53,6 +66,7 @@ bool SameTarget(const char* a, const char* b) {
     Split sb;
     SplitName(a, sa);
     SplitName(b, sb);
+    if (Unlike(sa.leaf, sb.leaf)) return false;
     PlatFolder fa;
     PlatFolder fb;
     if (PlatFolderOf(sa.folder, fa) != 0 || PlatFolderOf(sb.folder, fb) != 0) {

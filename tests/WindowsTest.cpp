@@ -106,7 +106,9 @@ TEST(Windows, KilledWhileWritingLeavesNothing) {
     vt::TempDir dir;
     vt::WriteFile(dir / "app.elf",
                   vt::Elf{.segs = {vt::Code(0, vt::Vectors(0x800000))}}.Build()); // 32 MiB
-    std::string cmd = "\"" + vt::VortlePath() + "\" app.elf BINARY HEX";
+    std::string cmd(1, '"');
+    cmd += vt::VortlePath();
+    cmd += "\" app.elf BINARY HEX";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};

@@ -24,6 +24,13 @@ char* Payload(mcu* blk) {
     return reinterpret_cast<char*>(blk) + sizeof(mcu);
 }
 
+[[noreturn]] void OutOfMem() {
+    // The file names live in pool 0: keep copies readable for the image deletion.
+    KeepNames();
+    FreeAll();
+    Fatal(NFACT::OutOfMemory, "out of memory");
+}
+
 void* mcalloc(size_t size) {
     void* p = std::calloc(1, size);
     if (p == nullptr) OutOfMem();
@@ -52,13 +59,6 @@ void FreeChain(mcu* blk) {
 } // namespace
 
 static_assert(sizeof(mcu) + kStdPayload <= kStdBlock, "the payload must fit a standard block");
-
-void OutOfMem() {
-    // The file names live in pool 0: keep copies readable for the image deletion.
-    KeepNames();
-    FreeAll();
-    Fatal(NFACT::OutOfMemory, "out of memory");
-}
 
 void* GetMem(int len, int pool) {
     if (pool < 0 || pool >= kPools || len < 0) OutOfMem();

@@ -12,8 +12,6 @@ constexpr int kStdPayload = 4094;
 
 // Returns len zeroed bytes from the pool; ends the run with the memory report on exhaustion.
 void* GetMem(int len, int pool);
-// Ends the run with the memory report; the pools are released first.
-[[noreturn]] void OutOfMem();
 // Releases pools 0, 1 and 2 in that order.
 void FreeAll();
 // Releases one pool; indexes outside 0..2 are ignored.

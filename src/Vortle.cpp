@@ -7,7 +7,6 @@
 #include <new>
 #include <string_view>
 
-#include "Alloc.h"
 #include "Argums.h"
 #include "Crp.h"
 #include "Diag.h"
@@ -281,6 +280,6 @@ int VortleRun() {
         // Running out of memory anywhere is the memory report, never an abort.
         ImagesAbandon();
         LoadClear(&xfi);
-        OutOfMem();
+        Fatal(NFACT::OutOfMemory, "out of memory");
     }
 }

@@ -75,6 +75,11 @@ constexpr const char* kKeywords = "BINARY (BIN), HEX, BASEADDRESS (BA), CRP3, VE
     Fatal(NFACT::CmdLine, text);
 }
 
+[[noreturn]] void NoInput() {
+    Why(kCmd, "no input file; vortle --help shows how to use the tool");
+    CmdError("argument expected");
+}
+
 [[noreturn]] void OutOfRange() {
     Why(kCmd, "%s is out of range: a base address is 0 to 0xFF000000", arg);
     Fatal(NFACT::NumRange, arg);
@@ -184,11 +189,8 @@ void invtl(int32_t n) {
 
 void nullarg() {
     if (arglen != 0) return;
-    if (invl > pathLen + 1) {
-        Why(kCmd, "a word is missing after '%s'", bom.echo + pathLen + 1);
-    } else {
-        Why(kCmd, "no input file; vortle --help shows how to use the tool");
-    }
+    if (invl <= pathLen + 1) NoInput();
+    Why(kCmd, "a word is missing after '%s'", bom.echo + pathLen + 1);
     CmdError("argument expected");
 }
 
@@ -454,18 +456,12 @@ int ArgPrepare(int argc, char** argv) {
 
 Bom* Options() {
     ProgArg();
-    if (delim == '\n') {
-        Why(kCmd, "no input file; vortle --help shows how to use the tool");
-        CmdError("argument expected");
-    }
+    if (delim == '\n') NoInput();
     bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
     bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
     bom.hexName = static_cast<char*>(GetMem(kNameCap, 0));
     FileNameArg(arg);
-    if (arglen == 0) {
-        Why(kCmd, "no input file; vortle --help shows how to use the tool");
-        CmdError("argument expected");
-    }
+    if (arglen == 0) NoInput();
     std::memcpy(bom.inName, arg, static_cast<size_t>(arglen) + 1);
     std::memcpy(bom.binName, arg, static_cast<size_t>(arglen) + 1);
     chgext(bom.binName, "BIN");

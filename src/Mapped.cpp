@@ -17,6 +17,8 @@ Mcx mcx;
 namespace {
 
 constexpr size_t kLoadLine = 1200; // the fault's line: the name and the cause
+constexpr const char* kShrank =
+    "cut short: the file became shorter while it was read (another program rewrote it)";
 
 // The reader's abort: thrown by the reader only, caught only at the abort point.
 struct ReaderAbort {};
@@ -65,10 +67,7 @@ int IniLoadFile(iFi* f, const char* name, bool write) {
     f->view = static_cast<uint8_t*>(PlatMapView(f->hMap, f->hFile, f->size, write));
     if (f->view == nullptr) return Refused(name, SystemError());
     char line[kLoadLine];
-    std::snprintf(line, sizeof line,
-                  "vortle: %s: cut short: the file became shorter while it was read (another "
-                  "program rewrote it)",
-                  f->name);
+    std::snprintf(line, sizeof line, "vortle: %s: %s", f->name, kShrank);
     PlatOnFault(line);
     return 0;
 }
@@ -117,8 +116,7 @@ uint8_t* Span(uint32_t off, uint32_t len) {
 void CheckInput() {
     const int64_t size = PlatFileSize(xfi.hFile);
     if (size >= 0 && size < static_cast<int64_t>(xfi.size)) {
-        Why(xfi.name, "cut short: the file became shorter while it was read (another program "
-                      "rewrote it)");
+        Why(xfi.name, "%s", kShrank);
         Abort(xfi.size);
     }
 }

@@ -132,7 +132,6 @@ PlatKind PlatLocate(const char* name, PlatSpot& spot) {
         static_cast<int>(sizeof spot.leaf)) {
         return PlatKind::Other;
     }
-    const DWORD attr = GetFileAttributesA(name);
     switch (KindOf(name)) {
     case FILE_TYPE_DISK:
         return PlatKind::Regular;
@@ -140,7 +139,8 @@ PlatKind PlatLocate(const char* name, PlatSpot& spot) {
         return PlatKind::Device;
     case FILE_TYPE_UNKNOWN:
         // Nothing there yet; a link to nothing is no place for an image.
-        return attr == INVALID_FILE_ATTRIBUTES ? PlatKind::Absent : PlatKind::Other;
+        return GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES ? PlatKind::Absent
+                                                                   : PlatKind::Other;
     default:
         return PlatKind::Other;
     }

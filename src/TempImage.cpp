@@ -61,10 +61,12 @@ std::FILE* TempOpen(int slot, const char* name) {
     case PlatKind::Other:
         Why(name, "cannot create: it is no regular file or device (a FIFO, a socket, a folder "
                   "or a link to nothing)");
-        break;
+        Release(s);
+        return nullptr;
     case PlatKind::NoFolder:
         Why(name, "cannot create: its folder: %s", SystemError());
-        break;
+        Release(s);
+        return nullptr;
     }
     if (s.fp == nullptr) {
         Why(name, "cannot create: %s", SystemError());

@@ -119,14 +119,12 @@ void RemoveImage(const char* name, bool exact) {
 void SayWhy(NFACT code, const char* text) {
     const char* in = bom.inName != nullptr ? bom.inName : "";
     const char* t = text != nullptr ? text : "";
-    char cause[kNameCap + 64];
     switch (code) {
     case NFACT::CmdLine:
     case NFACT::InvalidArg:
     case NFACT::NumRange:
     case NFACT::InvalidNum:
-        std::snprintf(cause, sizeof cause, "%s", t);
-        WhyPrint("command line", cause);
+        WhyPrint("command line", t);
         return;
     case NFACT::CreateFile:
         WhyPrint(t, "cannot create the image");

@@ -154,6 +154,8 @@ void PlatUnlinkAt(const PlatSpot& /*spot*/, const char* leaf) {
 
 void PlatOnAbort(void (*)()) {}
 
+void PlatHoldSignals(bool) {}
+
 void PlatOnFault(const char*) {}
 
 int64_t PlatFileSize(PlatHandle file) {

@@ -84,6 +84,9 @@ void PlatUnlinkAt(const PlatSpot& spot, const char* leaf);
 // at the start was the default), and when the mapped input faults (the reader's abort then
 // ends the process with its exit code).
 void PlatOnAbort(void (*cleanup)());
+// Holds back (true) or lets through (false) the signals whose clean-up PlatOnAbort names, so that
+// a file and the record of it change together.
+void PlatHoldSignals(bool hold);
 
 // The current size of the open input file, or -1.
 int64_t PlatFileSize(PlatHandle file);

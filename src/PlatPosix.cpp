@@ -285,6 +285,13 @@ void PlatOnAbort(void (*cleanup)()) {
     onAbort = cleanup;
 }
 
+void PlatHoldSignals(bool hold) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
 void PlatOnFault(const char* line) {
     faultLen = 0;
     const int n = std::snprintf(faultLine, sizeof faultLine, "%s\n", line);

@@ -182,6 +182,9 @@ void PlatOnAbort(void (*cleanup)()) {
     onAbort = cleanup;
 }
 
+// A temporary file is deleted when the process ends, whenever that is: nothing to hold back.
+void PlatHoldSignals(bool /*hold*/) {}
+
 int PlatSameFile(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) return 0;
     const HANDLE ha = OpenForQuery(a);

@@ -55,8 +55,11 @@ std::FILE* TempOpen(int slot, const char* name) {
         break;
     case PlatKind::Absent:
     case PlatKind::Regular:
+        // A signal between the file's creation and its record would leave it behind.
+        PlatHoldSignals(true);
         s.fp = PlatTempCreate(s.spot, s.tmp, sizeof s.tmp);
         if (s.fp != nullptr) s.state = kWriting;
+        PlatHoldSignals(false);
         break;
     case PlatKind::Other:
         Why(name, "cannot create: it is no regular file or device (a FIFO, a socket, a folder "
@@ -92,11 +95,14 @@ int TempFinish(bool commit, int& failed) {
     for (int i = 0; i < kTempSlots && commit && failed < 0; ++i) {
         Slot& s = slots[i];
         if (s.state != kWriting) continue;
+        // Likewise between the rename and its record: the image would stay without its pair.
+        PlatHoldSignals(true);
         if (PlatTempKeep(s.spot, s.tmp, s.fp) != 0) {
             failed = i;
         } else {
             s.state = kRenamed;
         }
+        PlatHoldSignals(false);
     }
     // One commit: a failure takes back the images already renamed.
     if (!commit || failed >= 0) DropAll();

@@ -4,7 +4,8 @@
 
 #include "Argums.h"
 #include "Harness.h"
-#include "Xelf.h"
+#include "Fatal.h"
+#include "Range.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HarnessInit();
@@ -32,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         ArgPrepare(static_cast<int>(args.size()), argv.data());
         Options();
-    } catch (const FatalExit& f) {
+    } catch (const Stop& f) {
         HarnessLeave();
-        HARNESS_CHECK(f.code == 3);
+        HARNESS_CHECK(f.exit == kExitFatal);
         HARNESS_CHECK(bom.echo == nullptr || std::strlen(bom.echo) < static_cast<size_t>(kCmdCap));
         return 0;
     }

@@ -12,8 +12,8 @@
 #include "Argums.h"
 #include "Harness.h"
 #include "Vortle.h"
-#include "Xelf.h"
-#include "Image.h"
+#include "Pass.h"
+#include "Range.h"
 
 namespace {
 
@@ -262,12 +262,7 @@ void Setup(const std::string& in, const std::string& image, const std::string& h
 }
 
 int Run() {
-    int code;
-    try {
-        code = VortleRun();
-    } catch (const FatalExit& f) {
-        code = f.code;
-    }
+    const int code = VortleRun();
     FreeAll();
     return code;
 }

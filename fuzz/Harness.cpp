@@ -10,13 +10,10 @@
 #include "Argums.h"
 #include "Diag.h"
 #include "Vortle.h"
-#include "Xelf.h"
+#include "Pass.h"
+#include "Range.h"
 
 namespace {
-
-void ThrowBack(int code) {
-    throw FatalExit{code};
-}
 
 int home = -1; // the current folder outside the runs
 
@@ -30,7 +27,6 @@ ssize_t Discard(void*, const char*, size_t size) {
 const std::string& HarnessInit() {
     static std::string dir;
     if (dir.empty()) {
-        SetExitHook(ThrowBack);
         static const cookie_io_functions_t sink{nullptr, Discard, nullptr, nullptr};
         if (std::FILE* f = fopencookie(nullptr, "w", sink)) {
             stdout = f;

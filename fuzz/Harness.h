@@ -1,5 +1,5 @@
-// In-process harness for the fuzz targets and their replay: fatal reports come back to the
-// harness instead of ending the process, and every run starts from program-start state.
+// In-process harness for the fuzz targets and their replay: every run starts from
+// program-start state.
 #pragma once
 
 #include <cstddef>
@@ -7,12 +7,7 @@
 #include <string>
 #include <vector>
 
-// A fatal report, taken back by the harness.
-struct FatalExit {
-    int code;
-};
-
-// Installs the exit hook, sends standard output nowhere (without a system call) and makes an
+// Sends standard output nowhere (without a system call) and makes an
 // empty working folder on a memory file system where there is one. Returns that folder.
 const std::string& HarnessInit();
 // Makes the working folder the current one for one run, and back: relative names that a run

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "Vortle.h"
+#include "Fatal.h"
 
 namespace {
 
@@ -25,9 +25,6 @@ char* Payload(mcu* blk) {
 }
 
 [[noreturn]] void OutOfMem() {
-    // The file names live in pool 0: keep copies readable for the image deletion.
-    KeepNames();
-    FreeAll();
     Fatal(NFACT::OutOfMemory, "out of memory");
 }
 

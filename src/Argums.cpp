@@ -1,17 +1,15 @@
 #include "Argums.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "Alloc.h"
+#include "CmdLine.h"
 #include "Diag.h"
-#include "Plat.h"
-#include "Vortle.h"
-#include "Xelf.h"
+#include "Fatal.h"
+#include "Range.h"
 
 Bom bom;
-Bom* pBom = &bom;
 
 namespace {
 
@@ -23,18 +21,11 @@ constexpr int kEchoSlack = 31;   // the echo stays this far below the capacity
 // The general delimiter set, in its stored order.
 constexpr char del[20] = {' ', '\t', ';', ',', '(', ')', '=', '#', '!',  '$',
                           '`', '+',  '-', '&', '|', '[', ']', '%', '\n', '\x7F'};
-// The file-name delimiter set, in its stored order.
-constexpr char del95[14] = {' ',  ';',  ',',    '(', ')', '[', ']',
-                            '\n', '\r', '\x7F', '"', '{', '}', '\x1A'};
-
-constexpr const char* szPST = "\"%s\" "; // program-path prefix of the command line
 constexpr const char* kTooLong = "file name too long";
 
 // One row of the option table.
 struct OptRow {
     int16_t num;  // option number; 0 marks the empty row
-    uint8_t slot; // 0 in every row
-    uint8_t flag; // 1 in every keyword row
     char key[16]; // keyword, NUL-padded
 };
 constexpr int kOptBinary = 1;
@@ -43,16 +34,9 @@ constexpr int kOptVerify = 3;
 constexpr int kOptHex = 4;
 constexpr int kOptCrp3 = 5;
 constexpr OptRow opts[8] = {
-    {0, 0, 0, ""},
-    {kOptBinary, 0, 1, "BINARY"},
-    {kOptBinary, 0, 1, "BIN"},
-    {kOptBase, 0, 1, "BASEADDRESS"},
-    {kOptBase, 0, 1, "BA"},
-    {kOptVerify, 0, 1, "VERIFY"},
-    {kOptHex, 0, 1, "HEX"},
-    {kOptCrp3, 0, 1, "CRP3"},
+    {0, ""},          {kOptBinary, "BINARY"}, {kOptBinary, "BIN"}, {kOptBase, "BASEADDRESS"},
+    {kOptBase, "BA"}, {kOptVerify, "VERIFY"}, {kOptHex, "HEX"},    {kOptCrp3, "CRP3"},
 };
-constexpr char kVerify[] = "VERIFY";
 constexpr uint32_t kBaseMax = 0xFF000000u;
 
 const char* scan_base; // scan position in the command line
@@ -63,9 +47,6 @@ int32_t invl;          // length of the echo
 uint8_t w95;           // file-name mode when non-zero
 uint8_t umode = 1;     // upper-case mode when non-zero
 uint8_t wasopt[8];     // marks of the options already processed
-const OptRow* pCtl;    // row of the last keyword
-int32_t pathLen;       // length of the program path in the command line
-int32_t pathEnd;       // position just after the closing quote of the program path
 
 constexpr const char* kCmd = "command line";
 constexpr const char* kKeywords = "BINARY (BIN), HEX, BASEADDRESS (BA), CRP3, VERIFY";
@@ -189,8 +170,8 @@ void invtl(int32_t n) {
 
 void nullarg() {
     if (arglen != 0) return;
-    if (invl <= pathLen + 1) NoInput();
-    Why(kCmd, "a word is missing after '%s'", bom.echo + pathLen + 1);
+    if (invl <= bom.pathLen + 1) NoInput();
+    Why(kCmd, "a word is missing after '%s'", bom.echo + bom.pathLen + 1);
     CmdError("argument expected");
 }
 
@@ -203,7 +184,7 @@ void chklbr() {
 
 void chkrbr() {
     if (delim != ')') {
-        Why(kCmd, "')' is missing after '%s'", bom.echo + pathLen + 1);
+        Why(kCmd, "')' is missing after '%s'", bom.echo + bom.pathLen + 1);
         CmdError(") expected");
     }
 }
@@ -241,11 +222,11 @@ void FileNameArg(char* p) {
 // its closing quote is classified as after any quoted file name.
 void ProgArg() {
     w95 = 1;
-    scan_base = bom.cmd + pathEnd;
+    scan_base = bom.cmd + bom.pathLen + 2; // behind the closing quote
     while (*scan_base == ' ') ++scan_base;
     ChkDelim(*scan_base);
     if (delim == ';') delim = '\n';
-    arglen = pathLen;
+    arglen = bom.pathLen;
     EchoCheck(bom.cmd + 1, 1);
     w95 = 0;
 }
@@ -341,7 +322,6 @@ uint32_t InnArg(uint32_t lo, uint32_t hi) {
 int farg() {
     for (const OptRow& row : opts) {
         if (std::strcmp(arg, row.key) == 0) {
-            pCtl = &row;
             return row.num;
         }
     }
@@ -381,80 +361,15 @@ void allopt() {
     }
 }
 
-// True when the argument is the keyword VERIFY, in any case: such a run must not delete an
-// image, even when it fails before the keyword is read.
-bool IsVerify(const char* a) {
-    size_t i = 0;
-    while (kVerify[i] != '\0' && std::toupper(static_cast<unsigned char>(a[i])) == kVerify[i]) ++i;
-    return kVerify[i] == '\0' && a[i] == '\0';
-}
-
-// True when the input name, as the shell delivered it, would not scan as one file name: it
-// holds a character of the file-name delimiter set or an apostrophe. A name that opens with a
-// quote of its own is quoted already.
-bool NeedsQuotes(const char* a) {
-    if (a[0] == '"' || a[0] == '\'') return false;
-    for (const char* c = a; *c != '\0'; ++c) {
-        if (*c == '\'' || std::memchr(del95, *c, sizeof del95) != nullptr) return true;
-    }
-    return false;
-}
-
 } // namespace
 
-int ArgPrepare(int argc, char** argv) {
-    bom.cap = kCmdCap;
-    bom.cmd = static_cast<char*>(GetMem(kCmdCap, 0));
-    bom.echo = static_cast<char*>(GetMem(kCmdCap, 0));
-    bom.flags = 0;
+void Options() {
     std::memset(wasopt, 0, sizeof wasopt);
     invl = 0;
     w95 = 0;
     umode = 1;
     delim = 0;
     arglen = 0;
-
-    const char* path = PlatProgramPath(argc > 0 ? argv[0] : nullptr);
-    size_t need = std::strlen(path) + 3 + 2; // quotes, blank, line feed, NUL
-    const bool quote = argc > 1 && NeedsQuotes(argv[1]);
-    for (int i = 1; i < argc; ++i) {
-        need += std::strlen(argv[i]) + 1;
-        if (i > 1 && IsVerify(argv[i])) bom.flags |= kBomKeep;
-    }
-    if (quote)
-        need += 2 + static_cast<size_t>(std::count(argv[1], argv[1] + std::strlen(argv[1]), '"'));
-    if (need > static_cast<size_t>(bom.cap)) {
-        Why(kCmd, "longer than %d characters", bom.cap);
-        CmdError("max. command line size exceeded");
-    }
-
-    pathLen = static_cast<int32_t>(std::strlen(path));
-    pathEnd = pathLen + 2;
-    char* w = bom.cmd + std::snprintf(bom.cmd, static_cast<size_t>(bom.cap), szPST, path);
-    for (int i = 1; i < argc; ++i) {
-        if (i == 1 && quote) {
-            // The input name as the shell delivered it, one token whatever it holds.
-            *w++ = '"';
-            for (const char* c = argv[1]; *c != '\0'; ++c) {
-                if (*c == '"') *w++ = '"';
-                *w++ = *c;
-            }
-            *w++ = '"';
-            *w++ = ' ';
-            continue;
-        }
-        const size_t len = std::strlen(argv[i]);
-        std::memcpy(w, argv[i], len);
-        w += len;
-        *w++ = ' ';
-    }
-    *w++ = '\n';
-    *w = '\0';
-    scan_base = bom.cmd;
-    return 0;
-}
-
-Bom* Options() {
     ProgArg();
     if (delim == '\n') NoInput();
     bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
@@ -468,25 +383,4 @@ Bom* Options() {
     std::memcpy(bom.hexName, arg, static_cast<size_t>(arglen) + 1);
     chgext(bom.hexName, "HEX");
     allopt();
-    return pBom;
-}
-
-void chgext(char* name, const char* ext) {
-    size_t extLen = 0;
-    while (extLen < 3 && ext[extLen] != '\0' && ext[extLen] != ' ') ++extLen;
-    const size_t len = std::strlen(name);
-    char* end = name + len;
-    for (size_t i = len; i-- > 1;) {
-        if (name[i] == '\\' || name[i] == '/') break;
-        if (name[i] == '.') {
-            end = name + i;
-            break;
-        }
-    }
-    if (extLen > 0) {
-        *end++ = '.';
-        std::memcpy(end, ext, extLen);
-        end += extLen;
-    }
-    *end = '\0';
 }

@@ -48,17 +48,17 @@ void Find(const Firmware& in, uint32_t at) {
     uint8_t word[4] = {};
     bool got[4] = {};
     Piece p;
-    in.rewind();
-    while (in.next(p)) {
-        if (in.has(p, at, 4)) {
-            in.read(p, at, word, 4);
+    size_t c = 0;
+    while (in.Next(c, p)) {
+        if (in.Has(p, at, 4)) {
+            in.Read(p, at, word, 4);
             Judge(at, Word(word));
             for (bool& g : got) g = true;
             continue;
         }
         for (uint32_t j = 0; j < 4; ++j) {
-            if (!in.has(p, at + j, 1)) continue;
-            in.read(p, at + j, word + j, 1);
+            if (!in.Has(p, at + j, 1)) continue;
+            in.Read(p, at + j, word + j, 1);
             got[j] = true;
         }
     }
@@ -74,7 +74,6 @@ void CrpFind(const Firmware& in, const uint32_t* at, int n) {
         for (int k = 0; k < i; ++k) again |= at[k] == at[i];
         if (!again) Find(in, at[i]);
     }
-    in.rewind();
 }
 
 bool CrpLocked(uint32_t& at) {

@@ -11,7 +11,7 @@ constexpr uint32_t kCrpCortex = 0x2FC; // past a Cortex-M vector table
 constexpr uint32_t kCrpArm = 0x1FC;    // past an ARM-state exception table
 
 // Looks for the protection word at each of the n load addresses among the input's firmware
-// bytes; the pieces start again from the first afterwards.
+// bytes.
 void CrpFind(const Firmware& in, const uint32_t* at, int n);
 // True when a word found is CRP3; at is then its address.
 bool CrpLocked(uint32_t& at);

@@ -3,6 +3,7 @@
 // works on these alone and never asks which format it reads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // One piece of firmware: bytes at consecutive load addresses.
@@ -11,31 +12,53 @@ struct Piece {
     uint32_t len;     // bytes in the piece
     uint32_t skip;    // leading bytes that stay out of the images (ELF headers at its start)
     uint32_t fileOff; // file offset of the first byte where the bytes stand in the file as is
-};
-
-// Hands the images the next len bytes of a piece; fileOff is their file offset when the
-// bytes stand in the input file as is (the kernel may then copy them), else -1.
-using ImageSink = void (*)(const uint8_t* bytes, uint32_t len, int64_t fileOff);
-
-struct Firmware {
-    // The next piece in the order the images take them; false after the last.
-    bool (*next)(Piece& p);
-    // Starts the pieces again from the first.
-    void (*rewind)();
-    // True when the piece holds the whole signature range and the signature unit, whose bytes
-    // are the lo..hi load addresses (hi exclusive).
-    bool (*holds)(const Piece& p, uint32_t lo, uint64_t hi);
-    // True when the addr..addr+len bytes are firmware bytes of the piece: bytes the images
-    // take, present in the file.
-    bool (*has)(const Piece& p, uint32_t addr, uint32_t len);
-    // Copies len bytes at load address addr of the current piece; stores len bytes there.
-    void (*read)(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len);
-    void (*store)(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len);
-    // Hands the piece's image bytes (those behind the skip) to sink, in address order.
-    void (*emit)(const Piece& p, ImageSink sink);
+    size_t first;     // the input's own index of where the piece starts (a HEX input's run)
 };
 
 // True when the lo..hi addresses lie inside the piece's bytes.
 inline bool InsidePiece(const Piece& p, uint32_t lo, uint64_t hi) {
     return lo >= p.addr && hi <= static_cast<uint64_t>(p.addr) + p.len;
 }
+
+// Takes a piece's image bytes in address order.
+class ImageSink {
+  public:
+    // The next len bytes; fileOff is their file offset when the bytes stand in the input file
+    // as is (the kernel may then copy them), else -1.
+    virtual void Data(const uint8_t* bytes, uint32_t len, int64_t fileOff) = 0;
+
+  protected:
+    ~ImageSink() = default;
+};
+
+class Firmware {
+  public:
+    virtual ~Firmware() = default;
+    // The piece at cursor at (0 for the first) in the order the images take them; at then
+    // stands at the next one. False after the last.
+    virtual bool Next(size_t& at, Piece& p) const = 0;
+    // True when the piece holds the whole signature range and the signature word, whose bytes
+    // are the lo..hi load addresses (hi exclusive).
+    virtual bool Holds(const Piece& p, uint32_t lo, uint64_t hi) const {
+        return InsidePiece(p, lo, hi);
+    }
+    // True when the addr..addr+len bytes are firmware bytes of the piece: bytes the images
+    // take, present in the file.
+    virtual bool Has(const Piece& p, uint32_t addr, uint32_t len) const = 0;
+    // Copies len bytes at load address addr of the piece; stores len bytes there.
+    virtual void Read(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len) const = 0;
+    virtual void Store(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len) = 0;
+    // Hands the piece's image bytes (those behind the skip) to the sink, in address order.
+    virtual void Emit(const Piece& p, ImageSink& sink) = 0;
+    // True for a raw image, loaded at address 0 as a whole.
+    virtual bool Raw() const { return false; }
+};
+
+// Pieces whose bytes stand in the mapped input file as they are (ELF and raw inputs).
+class MappedFirmware : public Firmware {
+  public:
+    bool Has(const Piece& p, uint32_t addr, uint32_t len) const override;
+    void Read(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len) const override;
+    void Store(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len) override;
+    void Emit(const Piece& p, ImageSink& sink) override;
+};

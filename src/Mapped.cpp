@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Diag.h"
+#include "Fatal.h"
 
 static_assert(std::endian::native == std::endian::little,
               "raw values copied out of the file are read as little-endian");
@@ -12,7 +13,6 @@ static_assert(std::endian::native == std::endian::little,
 iFi xfi;
 uint8_t* pBuf;
 uint8_t BigEnd;
-Mcx mcx;
 
 namespace {
 
@@ -20,15 +20,11 @@ constexpr size_t kLoadLine = 1200; // the fault's line: the name and the cause
 constexpr const char* kShrank =
     "cut short: the file became shorter while it was read (another program rewrote it)";
 
-// The reader's abort: thrown by the reader only, caught only at the abort point.
-struct ReaderAbort {};
-
 // A position or read past the end of the file: end is the first byte it would need beyond.
 [[noreturn]] void Abort(uint64_t end) {
     Why(xfi.name, "cut short: the file ends at byte %u, and %s reaches to byte %llu", xfi.size,
         ReadingWhat(), static_cast<unsigned long long>(end));
-    mcx.err = kErrRefused;
-    throw ReaderAbort{};
+    CutShort();
 }
 
 int Refused(const char* name, const char* why) {
@@ -128,15 +124,6 @@ uint16_t MakeW16(uint16_t v) {
 uint32_t MakeW32(uint32_t v) {
     if (!BigEnd) return v;
     return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
-}
-
-int ReaderGuard(void (*body)()) {
-    try {
-        body();
-    } catch (const ReaderAbort&) {
-        return -1;
-    }
-    return 0;
 }
 
 uint32_t Load32(const uint8_t* p) {

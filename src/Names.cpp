@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Argums.h"
+#include "Bom.h"
 #include "Plat.h"
 
 namespace {

@@ -1,59 +1,24 @@
 #include "Vortle.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <initializer_list>
 #include <new>
 #include <string_view>
 
+#include "Alloc.h"
 #include "Argums.h"
 #include "Crp.h"
 #include "Diag.h"
+#include "Fatal.h"
 #include "Names.h"
+#include "Pass.h"
 #include "Plat.h"
 #include "TempImage.h"
-#include "Xelf.h"
 
 namespace {
 
-constexpr int kMajor = 1;
-constexpr int kMinor = 4;
+constexpr const char* kVersion = "1.4";
 constexpr const char* kTitle = "VORTLE - Signature Creator";
 constexpr const char* kCopyright = "(C) Copyright 2026 The Vortle Authors";
-
-constexpr int kExitOk = 0;
-constexpr int kExitWrong = 1;
-constexpr int kExitAbort = kExitReaderAbort;
-constexpr int kExitFatal = 3;
-
-char version[5];
-ExitHook exitHook;
-
-// Header lines and detail format of each fatal code, indexed by the code.
-struct Report {
-    const char* header;
-    const char* detail;
-};
-constexpr const char* kHdrCmd = "*** Fatal-Error while parsing command line\n";
-constexpr const char* kHdrFile = "*** Fatal-Error while accessing file\n";
-constexpr const char* kHdrElf = "*** Fatal-Error while processing elf/dwarf file\n";
-constexpr int kCodes = 12;
-constexpr Report kReports[kCodes + 1] = {
-    {nullptr, nullptr},
-    {kHdrCmd, "***  Error: %s\n"},
-    {kHdrCmd, "***  Error: invalid argument '%s'\n"},
-    {"*** Fatal-Error while allocating memory\n", "***  Error: %s\n"},
-    {kHdrFile, "***  Error: cannot open file '%s'\n"},
-    {kHdrFile, "***  Error: cannot create file '%s'\n"},
-    {kHdrFile, "***  Error: invalid elf/dwarf file '%s'\n"},
-    {"*** Fatal-Error while writing file\n", "***  Error: I/O error on file '%s'\n"},
-    {kHdrCmd, "***  Error: number out of range '%s'\n"},
-    {kHdrCmd, "***  Error: invalid number '%s'\n"},
-    {kHdrElf, "***  Error: %s\n"},
-    {"*** Fatal-Error while processing hex file\n", "***  Error: invalid hex file %s\n"},
-    {kHdrElf, "***  Error: %s\n"},
-};
 
 constexpr const char* kUsage =
     "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [BASEADDRESS(<number>)]\n"
@@ -114,52 +79,14 @@ void RemoveImage(const char* name, bool exact) {
     if (name != nullptr && (!exact || StoredExactly(name))) TempRemoveStale(name, bom.inName);
 }
 
-// The diagnostic line of a fatal report: the cause a deeper step said, else the report's own
-// words with the file concerned.
-void SayWhy(NFACT code, const char* text) {
-    const char* in = bom.inName != nullptr ? bom.inName : "";
-    const char* t = text != nullptr ? text : "";
-    switch (code) {
-    case NFACT::CmdLine:
-    case NFACT::InvalidArg:
-    case NFACT::NumRange:
-    case NFACT::InvalidNum:
-        WhyPrint("command line", t);
-        return;
-    case NFACT::CreateFile:
-        WhyPrint(t, "cannot create the image");
-        return;
-    case NFACT::IoError:
-        WhyPrint(t, "cannot write the image");
-        return;
-    case NFACT::OutOfMemory:
-        WhyPrint(in[0] != '\0' ? in : "vortle", "out of memory");
-        return;
-    default:
-        WhyPrint(in, t[0] != '\0' ? t : "cannot be signed");
-        return;
-    }
-}
-
-} // namespace
-
-const char* VersionText() {
-    if (version[0] == '\0') {
-        int n = std::snprintf(version, sizeof version, "%d", kMajor);
-        n += std::snprintf(version + n, sizeof version - static_cast<size_t>(n), ".");
-        char minor[16];
-        std::snprintf(minor, sizeof minor, "%d", kMinor);
-        std::snprintf(version + n, sizeof version - static_cast<size_t>(n), "%.2s", minor);
-    }
-    return version;
-}
-
 void SigPrn() {
-    std::printf("V%s", VersionText());
-    std::printf("\n%s V%s", kTitle, VersionText());
+    std::printf("V%s", kVersion);
+    std::printf("\n%s V%s", kTitle, kVersion);
     std::printf("\n%s\n\n", kCopyright);
 }
 
+// Deletes the image files named in the command-line record (the HEX image only when it is
+// requested), unless one is the input file.
 void RemoveBin() {
     // A check-only run leaves every file as it is (VERIFY always sets kBomKeep), and so does
     // a run that ends before its stale images are due (a refused command line).
@@ -168,6 +95,8 @@ void RemoveBin() {
     if ((bom.flags & kBomHex) != 0) RemoveImage(bom.hexName, false);
 }
 
+// Copies the input and image names out of pool 0, so that they stay readable after the pools
+// are released.
 void KeepNames() {
     Keep(bom.inName, keptIn);
     Keep(bom.binName, keptBin);
@@ -176,26 +105,81 @@ void KeepNames() {
     bom.echo = nullptr;
 }
 
-void Fatal(NFACT code, const char* text) {
-    const int c = static_cast<int>(code);
-    ImagesAbandon();
-    RemoveBin();
-    if (c >= 1 && c <= kCodes) {
-        std::fputs(kReports[c].header, stdout);
-        if (code == NFACT::CmdLine) {
-            std::printf("***  Command line: '%s'\n", bom.echo != nullptr ? bom.echo : "");
-        }
-        std::printf(kReports[c].detail, text != nullptr ? text : "");
+// A stopped run: what it held is released by now (its images and the mapping, as the stop
+// left them); the stale images go, and the report follows.
+int Stopped(const Stop& stop) {
+    if (stop.code == NFACT::OutOfMemory) {
+        // The file names live in pool 0: copies stay readable for the image deletion.
+        KeepNames();
+        FreeAll();
     }
-    std::fputs("*** Vortle terminated.\n", stdout);
-    std::fflush(stdout);
-    SayWhy(code, text);
-    if (exitHook != nullptr) exitHook(kExitFatal);
-    std::exit(kExitFatal);
+    RemoveBin();
+    if (stop.exit == kExitReaderAbort) {
+        std::fflush(stdout);
+        WhyPrint(bom.inName, "cut short: the file ends before what it describes");
+        return kExitReaderAbort;
+    }
+    FatalReport(stop, bom.echo, bom.inName);
+    return kExitFatal;
 }
 
-void SetExitHook(ExitHook hook) {
-    exitHook = hook;
+// The verdicts of a check-only run that found something wrong.
+int Wrong() {
+    if (verdict == Verdict::WrongSignature) {
+        std::printf("*** %s\n", szWrong);
+        CrpPrint();
+    } else {
+        std::printf("*** %s\n", szStat);
+        CrpPrint();
+        for (int i = 0; i < kImages; ++i) {
+            if (imageVerdict[i] == Verdict::Right) continue;
+            std::printf("*** Image '%s' %s\n", i == kImageHex ? bom.hexName : bom.binName,
+                        imageVerdict[i] == Verdict::ImageMissing ? "is missing" : "differs");
+        }
+    }
+    std::printf("*** Verification failed.\n");
+    std::fflush(stdout);
+    if (verdict == Verdict::WrongSignature) Why(bom.inName, "verification failed: %s", szWrong);
+    for (int i = 0; i < kImages; ++i) {
+        if (imageVerdict[i] == Verdict::Right) continue;
+        Why(i == kImageHex ? bom.hexName : bom.binName, "verification failed: %s",
+            imageVerdict[i] == Verdict::ImageMissing
+                ? "the image is missing"
+                : "the image differs from the one signing writes");
+    }
+    WhyPrint(bom.inName, "verification failed");
+    return kExitWrong;
+}
+
+// The run after the command line: the stale images, the pass and its report.
+int Run() {
+    CheckImageNames();
+    bom.flags |= kBomStale;
+    RemoveBin();
+    // What is printed so far stays printed when the platform ends the pass at a fault.
+    std::fflush(stdout);
+    Vortle_Reader();
+    bool wrong = verdict != Verdict::Right;
+    for (const Verdict v : imageVerdict) wrong |= v != Verdict::Right;
+    if (wrong) return Wrong();
+    std::printf("*** %s\n", szStat);
+    CrpPrint();
+    std::printf("*** Processing completed, no Errors.\n");
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+} // namespace
+
+int VortleGuard(const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const Stop& stop) {
+        return Stopped(stop);
+    } catch (const std::bad_alloc&) {
+        // Running out of memory anywhere is the memory report, never an abort.
+        return Stopped(Stop{kExitFatal, NFACT::OutOfMemory, "out of memory"});
+    }
 }
 
 int VortleMain(int argc, char** argv) {
@@ -211,73 +195,14 @@ int VortleMain(int argc, char** argv) {
             return kExitOk;
         }
     }
-    ArgPrepare(argc, argv);
-    Options();
-    return VortleRun();
+    return VortleGuard([argc, argv] {
+        ArgPrepare(argc, argv);
+        Options();
+        return Run();
+    });
 }
-
-namespace {
-
-// The run after the command line: the stale images, the pass and its report.
-int Run() {
-    CheckImageNames();
-    bom.flags |= kBomStale;
-    RemoveBin();
-    // What is printed so far stays printed when the platform ends the pass at a fault.
-    std::fflush(stdout);
-    if (Vortle_Reader() != 0) {
-        RemoveBin();
-        std::fflush(stdout);
-        WhyPrint(bom.inName, "cut short: the file ends before what it describes");
-        return kExitAbort;
-    }
-    bool wrong = verdict != Verdict::Right;
-    for (int i = 0; i < kImages; ++i) wrong |= ImageVerdict(i) != Verdict::Right;
-    if (wrong) {
-        if (verdict == Verdict::WrongSignature) {
-            std::printf("*** %s\n", szWrong);
-            CrpPrint();
-        } else {
-            std::printf("*** %s\n", szStat);
-            CrpPrint();
-            for (int i = 0; i < kImages; ++i) {
-                const Verdict v = ImageVerdict(i);
-                if (v == Verdict::Right) continue;
-                std::printf("*** Image '%s' %s\n", ImageName(i),
-                            v == Verdict::ImageMissing ? "is missing" : "differs");
-            }
-        }
-        std::printf("*** Verification failed.\n");
-        std::fflush(stdout);
-        if (verdict == Verdict::WrongSignature) Why(bom.inName, "verification failed: %s", szWrong);
-        for (int i = 0; i < kImages; ++i) {
-            const Verdict v = ImageVerdict(i);
-            if (v == Verdict::Right) continue;
-            Why(ImageName(i), "verification failed: %s",
-                v == Verdict::ImageMissing ? "the image is missing"
-                                           : "the image differs from the one "
-                                             "signing writes");
-        }
-        WhyPrint(bom.inName, "verification failed");
-        return kExitWrong;
-    }
-    std::printf("*** %s\n", szStat);
-    CrpPrint();
-    std::printf("*** Processing completed, no Errors.\n");
-    std::fflush(stdout);
-    return kExitOk;
-}
-
-} // namespace
 
 int VortleRun() {
     WhyReset();
-    try {
-        return Run();
-    } catch (const std::bad_alloc&) {
-        // Running out of memory anywhere is the memory report, never an abort.
-        ImagesAbandon();
-        LoadClear(&xfi);
-        Fatal(NFACT::OutOfMemory, "out of memory");
-    }
+    return VortleGuard(Run);
 }

@@ -128,7 +128,10 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
     EXPECT_EXIT(
         {
             std::freopen(out.c_str(), "w", stdout);
-            GetMem(-1, 0);
+            std::exit(VortleGuard([] {
+                GetMem(-1, 0);
+                return 0;
+            }));
         },
         ::testing::ExitedWithCode(3), "");
     const vt::Bytes b = vt::ReadFile(out);
@@ -153,7 +156,10 @@ TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
             std::strcpy(bom.inName, input.c_str());
             std::strcpy(bom.binName, image.c_str());
             bom.flags = kBomStale; // past the command line
-            GetMem(-1, 0);
+            std::exit(VortleGuard([] {
+                GetMem(-1, 0);
+                return 0;
+            }));
         },
         ::testing::ExitedWithCode(3), "");
     EXPECT_FALSE(vt::fs::exists(image));

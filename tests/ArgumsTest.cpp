@@ -6,7 +6,7 @@
 #include "Argums.h"
 #include "Plat.h"
 #include "Support.h"
-#include "Xelf.h"
+#include "Range.h"
 
 namespace {
 

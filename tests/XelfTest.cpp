@@ -12,11 +12,24 @@
 #include "Alloc.h"
 #include "Argums.h"
 #include "Support.h"
-#include "Xelf.h"
+#include "ElfTables.h"
+#include "Fatal.h"
+#include "Mapped.h"
+#include "Range.h"
 
 namespace {
 
 using vt::Bytes;
+
+// Runs body: 0 when it returned, -1 when the reader stopped the run as cut short.
+int ReaderGuard(void (*body)()) {
+    try {
+        body();
+    } catch (const Stop& stop) {
+        return stop.exit == kExitReaderAbort ? -1 : -2;
+    }
+    return 0;
+}
 
 TEST(SignatureRange, Layouts) {
     Sig_LPC17_13_xx();
@@ -146,10 +159,8 @@ TEST_F(Reader, BoundsOfPositionAndRead) {
          0},
     };
     for (const Step& s : steps) {
-        mcx.err = 0;
         std::memset(dst, 0xAA, sizeof dst);
         EXPECT_EQ(ReaderGuard(s.body), s.result);
-        EXPECT_EQ(mcx.err, s.result == 0 ? 0 : kErrRefused);
         if (s.result != 0) {
             EXPECT_EQ(dst[0], 0xAA) << "nothing is copied by a failing read";
         }
@@ -294,7 +305,9 @@ TEST_F(Reader, HeaderAndSectionTable) {
         ClearVariables();
         Map(c.bytes);
         EXPECT_EQ(ReaderGuard(BothSteps), c.guard);
-        EXPECT_EQ(mcx.err, c.err);
+        if (c.guard == 0) {
+            EXPECT_EQ(mcx.err, c.err);
+        }
         LoadClear(&xfi);
     }
 }
@@ -358,63 +371,6 @@ TEST_F(Reader, StringTableCopyEndsInZeros) {
     ASSERT_EQ(mcx.err, 0);
     EXPECT_EQ(mcx.strSize, tail.size());
     for (size_t i = 0; i < 16; ++i) EXPECT_EQ(mcx.strTab[tail.size() + i], 0);
-}
-
-// ---- Signature pass: unit widths other than 32 bits -------------------------------------
-
-struct WidthCase {
-    uint8_t mode;
-    const char* status;
-    size_t width;
-};
-
-// The pass in-process with a range of 8- or 16-bit units; units are little-endian.
-TEST(PassWidths, EightAndSixteenBitUnits) {
-    vt::TempDir dir;
-    Bytes data(64);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0x11 * i + 3);
-    uint32_t sum8 = 0, sum16 = 0;
-    for (size_t i = 0; i <= 0x18; ++i) sum8 += data[i];
-    for (size_t i = 0; i <= 0x18; i += 2) sum16 += data[i] | data[i + 1] << 8;
-    char s8[128], s16[128];
-    std::snprintf(s8, sizeof s8,
-                  "Updated Signature over Range[8] (0x00000000 - 0x00000018): @0x0000001C = 0x%08X",
-                  (0u - sum8) & 0xFF);
-    std::snprintf(
-        s16, sizeof s16,
-        "Updated Signature over Range[16] (0x00000000 - 0x00000018): @0x0000001C = 0x%04X",
-        (0u - sum16) & 0xFFFF);
-    const WidthCase cases[] = {{0x41, s8, 1}, {0x42, s16, 2}};
-    for (const WidthCase& c : cases) {
-        SCOPED_TRACE(c.width);
-        const auto path = dir / "w.elf";
-        const Bytes file = vt::Elf{.segs = {{.data = data}}}.Build();
-        vt::WriteFile(path, file);
-        std::string in = path.string(), bin = (dir / "w.BIN").string();
-        bom = Bom{};
-        bom.inName = in.data();
-        bom.binName = bin.data();
-        signa = Signa{c.mode, 0, 0x18, 0x1C};
-        ASSERT_EQ(Vortle_Reader(), 0);
-        EXPECT_STREQ(szStat, c.status);
-        const Bytes after = vt::ReadFile(path);
-        const size_t at = vt::Get32(file, 52 + 4) + 0x1C;
-        for (size_t i = 0; i < file.size(); ++i) {
-            if (i < at || i >= at + c.width) {
-                ASSERT_EQ(after[i], file[i]) << i;
-            }
-        }
-        uint32_t sum = 0;
-        for (size_t i = 0; i <= 0x18; i += c.width) {
-            sum += c.width == 1 ? after[at - 0x1C + i]
-                                : after[at - 0x1C + i] | after[at - 0x1C + i + 1] << 8;
-        }
-        sum += c.width == 1 ? after[at] : after[at] | after[at + 1] << 8;
-        EXPECT_EQ(sum & (c.width == 1 ? 0xFFu : 0xFFFFu), 0u);
-    }
-    signa = Signa{};
-    bom = Bom{};
-    FreeAll();
 }
 
 } // namespace

@@ -1,0 +1,43 @@
+// The images a flash tool takes, as sinks of the signature pass: the raw binary image
+// (load-address gaps as holes or zeros) and the Intel HEX image, written in one walk, or
+// compared with the files there in a check-only run.
+#pragma once
+
+#include <memory>
+
+#include "Firmware.h"
+#include "HexRecords.h"
+#include "ImageOut.h"
+
+// The images, in the order they are checked and reported.
+constexpr int kImageBinary = 0;
+constexpr int kImageHex = 1;
+constexpr int kImages = 2;
+
+class Images final : public ImageSink {
+  public:
+    // The images the command line requests; none is opened yet.
+    Images();
+    // True when the command line requests any image.
+    bool Any() const { return on_[kImageBinary] || on_[kImageHex]; }
+    // A piece starts at load address addr; the images are opened at the first piece.
+    void Begin(uint64_t addr);
+    void Data(const uint8_t* bytes, uint32_t len, int64_t fileOff) override;
+    // The piece is complete.
+    void End();
+    // After the last piece: the images are complete (written ones take their names).
+    void Close();
+    // A check's finding for one image (Right when it was not requested).
+    Verdict Found(int which) const;
+
+  private:
+    bool on_[kImages];
+    const char* name_[kImages];
+    std::unique_ptr<ImageOut> out_[kImages]; // the images open for bytes
+    bool missing_[kImages] = {};             // a check found no image file
+    bool opened_ = false;
+    uint64_t at_ = 0;                   // load address of the next byte
+    bool binStarted_ = false;           // once a piece with bytes has been written
+    uint64_t binAddr_ = 0;              // the load address the binary image has reached
+    std::unique_ptr<HexCutter> cutter_; // the HEX image's records, while it takes bytes
+};

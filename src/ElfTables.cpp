@@ -4,7 +4,6 @@
 #include <initializer_list>
 
 #include "Alloc.h"
-#include "Bom.h"
 #include "Diag.h"
 #include "Mapped.h"
 
@@ -72,7 +71,7 @@ int LocateShStrTab() {
 } // namespace
 
 void RefuseElf(const char* why) {
-    Why(bom.inName, "not a usable ELF file: %s", why);
+    Why(xfi.name, "not a usable ELF file: %s", why);
     mcx.err = kErrRefused;
 }
 
@@ -105,13 +104,12 @@ void ReadElfHeader() {
     if (ehdr.e_type != kExec || ehdr.e_machine != kMachine) {
         mcx.err = kErrRefused;
         if (!magic) {
-            Why(bom.inName, "no ELF file (it does not start with 0x7F 'ELF'); %s", kInputs);
+            Why(xfi.name, "no ELF file (it does not start with 0x7F 'ELF'); %s", kInputs);
         } else if (ehdr.e_type != kExec) {
-            Why(bom.inName, "not a usable ELF file: its type is %u, an executable's is 2",
+            Why(xfi.name, "not a usable ELF file: its type is %u, an executable's is 2",
                 ehdr.e_type);
         } else {
-            Why(bom.inName, "not a usable ELF file: its machine is %u, ARM's is 40",
-                ehdr.e_machine);
+            Why(xfi.name, "not a usable ELF file: its machine is %u, ARM's is 40", ehdr.e_machine);
         }
     }
     mcx.hdr = ehdr;

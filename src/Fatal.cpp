@@ -66,7 +66,7 @@ void Fatal(NFACT code, const char* text) {
 }
 
 void CutShort() {
-    throw Stop{kExitReaderAbort, NFACT::CmdLine, {}};
+    throw Stop{kExitReaderAbort, NFACT{}, {}};
 }
 
 void FatalReport(const Stop& stop, const char* echo, const char* input) {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <deque>
 
-#include "Bom.h"
 #include "Diag.h"
 #include "Fatal.h"
 #include "HexRecords.h"
@@ -136,9 +135,9 @@ void HexFirmware::Invalid(uint32_t line) {
     } else {
         std::memcpy(because_, fault, sizeof fault);
     }
-    Why(bom.inName, "invalid Intel HEX file: line %u: %s", line, because_);
-    char detail[kNameCap + 32];
-    std::snprintf(detail, sizeof detail, "'%s' (line %u)", bom.inName, line);
+    Why(xfi.name, "invalid Intel HEX file: line %u: %s", line, because_);
+    char detail[sizeof xfi.name + 32];
+    std::snprintf(detail, sizeof detail, "'%s' (line %u)", xfi.name, line);
     Fatal(NFACT::HexFile, detail);
 }
 

@@ -93,8 +93,8 @@ uint32_t HexRecord(char* out, uint8_t type, uint16_t addr, const uint8_t* data, 
 // ---- Cutting ----------------------------------------------------------------------------
 
 void HexCutter::Emit(uint8_t type, uint32_t addr16, const uint8_t* data, uint32_t n) {
-    if (textLen_ + kRecordMax > sizeof text_) Flush();
-    textLen_ += HexRecord(text_ + textLen_, type, static_cast<uint16_t>(addr16), data, n);
+    if (pendingLen_ + kRecordMax > sizeof pending_) Flush();
+    pendingLen_ += HexRecord(pending_ + pendingLen_, type, static_cast<uint16_t>(addr16), data, n);
 }
 
 // One data record of n bytes at at, behind a 04 record where the upper address bits change.
@@ -149,8 +149,8 @@ void HexCutter::Finish() {
 }
 
 void HexCutter::Flush() {
-    out_.Put(reinterpret_cast<const uint8_t*>(text_), textLen_, -1);
-    textLen_ = 0;
+    out_.Put(reinterpret_cast<const uint8_t*>(pending_), pendingLen_, -1);
+    pendingLen_ = 0;
 }
 
 // ---- Reading ----------------------------------------------------------------------------

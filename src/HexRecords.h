@@ -47,8 +47,8 @@ class HexCutter {
 
     static constexpr uint32_t kDataBytes = 16; // data bytes in a record the cutter writes
     ImageOut& out_;
-    char text_[65536]; // encoded records not yet written
-    size_t textLen_ = 0;
+    char pending_[65536]; // encoded records not yet written
+    size_t pendingLen_ = 0;
     uint64_t addr_ = 0;       // load address of the next byte
     uint8_t rec_[kDataBytes]; // the record being filled
     uint32_t recLen_ = 0;

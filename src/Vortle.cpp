@@ -123,26 +123,26 @@ int Stopped(const Stop& stop) {
     return kExitFatal;
 }
 
-// The verdicts of a check-only run that found something wrong.
+// The name of an image, by its place in the order of the images.
+const char* ImageName(int which) {
+    return which == kImageHex ? bom.hexName : bom.binName;
+}
+
+// A check-only run that found the signature or an image not right: a wrong signature is the
+// one finding; else each image that is missing or differs.
 int Wrong() {
-    if (verdict == Verdict::WrongSignature) {
-        std::printf("*** %s\n", szWrong);
-        CrpPrint();
-    } else {
-        std::printf("*** %s\n", szStat);
-        CrpPrint();
-        for (int i = 0; i < kImages; ++i) {
-            if (imageVerdict[i] == Verdict::Right) continue;
-            std::printf("*** Image '%s' %s\n", i == kImageHex ? bom.hexName : bom.binName,
-                        imageVerdict[i] == Verdict::ImageMissing ? "is missing" : "differs");
-        }
+    const bool signature = verdict == Verdict::WrongSignature;
+    for (int i = 0; i < kImages && !signature; ++i) {
+        if (imageVerdict[i] == Verdict::Right) continue;
+        std::printf("*** Image '%s' %s\n", ImageName(i),
+                    imageVerdict[i] == Verdict::ImageMissing ? "is missing" : "differs");
     }
     std::printf("*** Verification failed.\n");
     std::fflush(stdout);
-    if (verdict == Verdict::WrongSignature) Why(bom.inName, "verification failed: %s", szWrong);
+    if (signature) Why(bom.inName, "verification failed: %s", szWrong);
     for (int i = 0; i < kImages; ++i) {
         if (imageVerdict[i] == Verdict::Right) continue;
-        Why(i == kImageHex ? bom.hexName : bom.binName, "verification failed: %s",
+        Why(ImageName(i), "verification failed: %s",
             imageVerdict[i] == Verdict::ImageMissing
                 ? "the image is missing"
                 : "the image differs from the one signing writes");
@@ -159,11 +159,11 @@ int Run() {
     // What is printed so far stays printed when the platform ends the pass at a fault.
     std::fflush(stdout);
     Vortle_Reader();
+    std::printf("*** %s\n", verdict == Verdict::WrongSignature ? szWrong : szStat);
+    CrpPrint();
     bool wrong = verdict != Verdict::Right;
     for (const Verdict v : imageVerdict) wrong |= v != Verdict::Right;
     if (wrong) return Wrong();
-    std::printf("*** %s\n", szStat);
-    CrpPrint();
     std::printf("*** Processing completed, no Errors.\n");
     std::fflush(stdout);
     return kExitOk;

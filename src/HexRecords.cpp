@@ -5,21 +5,7 @@
 
 namespace {
 
-constexpr uint8_t kNoDigit = 0xFF;
 constexpr uint64_t kAddrEnd = 0x100000000ull;
-
-// The value of each character as a hex digit, kNoDigit for any other character.
-constexpr struct Nibbles {
-    uint8_t v[256];
-    constexpr Nibbles() : v{} {
-        for (int c = 0; c < 256; ++c) v[c] = kNoDigit;
-        for (int c = 0; c < 10; ++c) v['0' + c] = static_cast<uint8_t>(c);
-        for (int c = 0; c < 6; ++c) {
-            v['A' + c] = static_cast<uint8_t>(10 + c);
-            v['a' + c] = static_cast<uint8_t>(10 + c);
-        }
-    }
-} kNibble;
 
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
 constexpr char kLowerDigits[] = "0123456789abcdef";
@@ -38,36 +24,6 @@ constexpr struct Pairs {
 char* PutByte(char* out, uint8_t b) {
     std::memcpy(out, kPairs.v[b], 2);
     return out + 2;
-}
-
-// Says what is wrong with a line that does not decode.
-void Explain(const uint8_t* text, const HexLine& l, char* because, size_t cap) {
-    const uint8_t* p = text + l.at;
-    const uint32_t digits = l.end - l.at - 1;
-    if (p[0] != ':') {
-        std::snprintf(because, cap, "it does not start with ':'");
-        return;
-    }
-    for (uint32_t i = 1; i <= digits; ++i) {
-        if (kNibble.v[p[i]] != kNoDigit) continue;
-        std::snprintf(because, cap, "character %u (0x%02X) is no hex digit", i + 1, p[i]);
-        return;
-    }
-    if (digits % 2 != 0 || digits < 10 || digits > 2 * kLineBytes) {
-        std::snprintf(because, cap, "%u hex digits; a record has an even number from 10 to 520",
-                      digits);
-        return;
-    }
-    const uint32_t n = digits / 2;
-    if (n != l.b[0] + 5u) {
-        std::snprintf(because, cap, "its count says %u data bytes, the line holds %u", l.b[0],
-                      n - 5);
-        return;
-    }
-    uint8_t sum = 0;
-    for (uint32_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + l.b[i]);
-    std::snprintf(because, cap, "checksum %02X, expected %02X", l.b[n - 1],
-                  static_cast<uint8_t>(0u - sum));
 }
 
 } // namespace
@@ -155,37 +111,38 @@ void HexCutter::Flush() {
 
 // ---- Reading ----------------------------------------------------------------------------
 
-bool HexSplit(const uint8_t* text, uint32_t size, uint32_t pos, HexLine& l) {
-    const void* nl = std::memchr(text + pos, '\n', size - pos);
-    const uint32_t end =
-        nl != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(nl) - text) : size;
-    l.at = pos;
-    l.next = nl != nullptr ? end + 1 : size;
-    l.end = end > pos && text[end - 1] == '\r' ? end - 1 : end;
-    return l.end > pos;
-}
-
-bool HexDecode(const uint8_t* text, HexLine& l, char* because, size_t cap) {
+void HexExplain(const uint8_t* text, const HexLine& l, char* because, size_t cap) {
     const uint8_t* p = text + l.at;
     const uint32_t digits = l.end - l.at - 1;
-    bool ok = p[0] == ':' && digits % 2 == 0 && digits >= 10 && digits <= 2 * kLineBytes;
-    const uint32_t n = digits / 2;
-    uint8_t sum = 0;
-    for (uint32_t i = 0; ok && i < n; ++i) {
-        const uint8_t hi = kNibble.v[p[1 + 2 * i]];
-        const uint8_t lo = kNibble.v[p[2 + 2 * i]];
-        ok = hi != kNoDigit && lo != kNoDigit;
-        l.b[i] = static_cast<uint8_t>(hi << 4 | lo);
-        sum = static_cast<uint8_t>(sum + l.b[i]);
+    if (p[0] != ':') {
+        std::snprintf(because, cap, "it does not start with ':'");
+        return;
     }
-    if (ok && sum == 0 && n == l.b[0] + 5u) return true;
-    Explain(text, l, because, cap);
-    return false;
+    for (uint32_t i = 1; i <= digits; ++i) {
+        if (kHexNibble.v[p[i]] != kHexNoDigit) continue;
+        std::snprintf(because, cap, "character %u (0x%02X) is no hex digit", i + 1, p[i]);
+        return;
+    }
+    if (digits % 2 != 0 || digits < 10 || digits > 2 * kLineBytes) {
+        std::snprintf(because, cap, "%u hex digits; a record has an even number from 10 to 520",
+                      digits);
+        return;
+    }
+    const uint32_t n = digits / 2;
+    if (n != l.b[0] + 5u) {
+        std::snprintf(because, cap, "its count says %u data bytes, the line holds %u", l.b[0],
+                      n - 5);
+        return;
+    }
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + l.b[i]);
+    std::snprintf(because, cap, "checksum %02X, expected %02X", l.b[n - 1],
+                  static_cast<uint8_t>(0u - sum));
 }
 
 uint32_t HexDataCount(const uint8_t* line) {
     if (line[7] != '0' || line[8] != '0') return 0;
-    return static_cast<uint32_t>(kNibble.v[line[1]] << 4 | kNibble.v[line[2]]);
+    return static_cast<uint32_t>(kHexNibble.v[line[1]] << 4 | kHexNibble.v[line[2]]);
 }
 
 void HexPutDigits(uint8_t* at, uint8_t b, bool lower) {

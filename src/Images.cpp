@@ -59,7 +59,7 @@ void Images::Close() {
     for (auto& out : out_) {
         if (out) out->Close();
     }
-    if (!Checking() && opened_) CommitImages(name_);
+    if (opened_) CommitImages(name_);
 }
 
 Verdict Images::Found(int which) const {

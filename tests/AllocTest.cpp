@@ -167,4 +167,23 @@ TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
     vt::fs::remove_all(dir);
 }
 
+// Exhaustion releases every pool before the memory report, and the report names the input
+// from a copy that outlives them.
+TEST_F(Pools, ExhaustionReleasesThePools) {
+    std::string in = "in-pool.elf";
+    bom = Bom{};
+    bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
+    std::strcpy(bom.inName, in.c_str());
+    GetMem(100, 1);
+    GetMem(100, 2);
+    EXPECT_EQ(VortleGuard([] {
+                  GetMem(-1, 0);
+                  return 0;
+              }),
+              3);
+    for (int pool = 0; pool < kPools; ++pool) EXPECT_EQ(PoolLast(pool), nullptr);
+    EXPECT_EQ(in, bom.inName);
+    bom = Bom{};
+}
+
 } // namespace

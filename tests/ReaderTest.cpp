@@ -16,6 +16,7 @@
 #include "Fatal.h"
 #include "Mapped.h"
 #include "Range.h"
+#include "Vortle.h"
 
 namespace {
 
@@ -371,6 +372,36 @@ TEST_F(Reader, StringTableCopyEndsInZeros) {
     ASSERT_EQ(mcx.err, 0);
     EXPECT_EQ(mcx.strSize, tail.size());
     for (size_t i = 0; i < 16; ++i) EXPECT_EQ(mcx.strTab[tail.size() + i], 0);
+}
+
+// A run stopped in-process releases the input file: an ELF file refused, a HEX file refused,
+// and a range not found after the images were written.
+TEST(StoppedRun, ReleasesTheInput) {
+    vt::TempDir dir;
+    const Bytes hex = {':', '0', '0', '\n'};
+    const Bytes elf = vt::Elf{.segs = {{.data = Bytes(64)}}}.Build();
+    const struct {
+        const char* name;
+        Bytes bytes;
+        uint32_t base;
+    } cases[] = {
+        {"refused.elf", Bytes(64, 7), 0}, {"refused.hex", hex, 0}, {"far.elf", elf, 0x8000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vt::WriteFile(dir / c.name, c.bytes);
+        std::string in = (dir / c.name).string(), bin = (dir / "x.BIN").string();
+        bom = Bom{};
+        bom.inName = in.data();
+        bom.binName = bin.data();
+        bom.flags = kBomBinary;
+        SetSigna(c.base);
+        EXPECT_EQ(VortleRun(), kExitFatal);
+        EXPECT_EQ(xfi.view, nullptr);
+        EXPECT_EQ(xfi.hFile, kNoHandle);
+    }
+    signa = Signa{};
+    bom = Bom{};
+    FreeAll();
 }
 
 } // namespace

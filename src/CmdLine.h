@@ -2,8 +2,6 @@
 // that the option grammar reads, and the image names derived from the input's name.
 #pragma once
 
-#include <cstddef>
-
 // The file-name delimiter set, in its stored order.
 constexpr char del95[14] = {' ',  ';',  ',',    '(', ')', '[', ']',
                             '\n', '\r', '\x7F', '"', '{', '}', '\x1A'};

@@ -3,8 +3,6 @@
 // the run holds, once, on the way out, and then reports.
 #pragma once
 
-#include <cstddef>
-
 // The fatal conditions; each selects a fixed report.
 enum class NFACT : int {
     CmdLine = 1,        // command-line grammar, prints the echo of what was parsed

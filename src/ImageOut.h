@@ -21,10 +21,12 @@ class ImageOut {
 };
 
 // The image name, written through a temporary file of the slot; stops the run when it cannot
-// be created. An image not committed is deleted with its writer.
+// be created.
 std::unique_ptr<ImageOut> WriteImage(int slot, const char* name);
 // The image name, compared byte by byte; missing when it cannot be opened.
 std::unique_ptr<ImageOut> CheckImage(const char* name);
 // Every written image takes its name, together; names[slot] is the image of each slot. Stops
 // the run, leaving none of them, when one cannot.
 void CommitImages(const char* const* names);
+// Deletes every written image that has not taken its name (the run stopped before).
+void DropImages();

@@ -9,6 +9,10 @@ Images::Images()
     : on_{(bom.flags & kBomBinary) != 0, (bom.flags & kBomHex) != 0}, name_{bom.binName,
                                                                             bom.hexName} {}
 
+Images::~Images() {
+    if (opened_ && !Checking()) DropImages();
+}
+
 void Images::Begin(uint64_t addr) {
     if (!opened_) {
         opened_ = true;

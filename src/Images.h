@@ -18,6 +18,10 @@ class Images final : public ImageSink {
   public:
     // The images the command line requests; none is opened yet.
     Images();
+    // Images written but not committed are deleted: the run stopped.
+    ~Images();
+    Images(const Images&) = delete;
+    Images& operator=(const Images&) = delete;
     // True when the command line requests any image.
     bool Any() const { return on_[kImageBinary] || on_[kImageHex]; }
     // A piece starts at load address addr; the images are opened at the first piece.

@@ -135,9 +135,13 @@ std::FILE* PlatOpenDevice(const char* /*name*/) {
     return nullptr;
 }
 
-std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap) {
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap, bool /*unnamed*/) {
     std::snprintf(tmp, cap, "%s.tmp", spot.leaf);
     return OpenStream(&Make(tmp), true);
+}
+
+int PlatTempName(const PlatSpot& /*spot*/, char* /*tmp*/, size_t /*cap*/, std::FILE* /*fp*/) {
+    return 0;
 }
 
 int PlatTempKeep(const PlatSpot& spot, const char* tmp, std::FILE* /*fp*/) {

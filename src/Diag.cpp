@@ -14,6 +14,7 @@ char line[kLineCap];
 bool said;
 const char* reading = "the file's contents";
 std::FILE* sink;
+char outputFailure[256]; // why standard output could not be written; empty when it could
 
 } // namespace
 
@@ -46,7 +47,24 @@ void WhyPrint(const char* file, const char* fallback) {
 
 void WhyReset() {
     said = false;
+    outputFailure[0] = '\0';
     reading = "the file's contents";
+}
+
+void FlushOutput() {
+    if (std::fflush(stdout) != 0 && outputFailure[0] == '\0') {
+        std::snprintf(outputFailure, sizeof outputFailure, "%s", std::strerror(errno));
+    }
+}
+
+int ReportOutput(int code) {
+    FlushOutput();
+    if (code == 0 && outputFailure[0] != '\0') {
+        said = false;
+        Why("standard output", "%s", outputFailure);
+        WhyPrint("standard output", outputFailure);
+    }
+    return code;
 }
 
 void WhySink(std::FILE* out) {

@@ -16,5 +16,10 @@ void WhyPrint(const char* file, const char* fallback);
 void WhyReset();
 // Where the line goes; standard error by default.
 void WhySink(std::FILE* out);
+// Flushes standard output; the reason of its first failure in the run is kept.
+void FlushOutput();
+// Ends a run that exits with code: one that succeeds but could not write its standard output
+// (a closed pipe, a full disk) says so on standard error, its only line. Returns code.
+int ReportOutput(int code);
 // The system's words for the last failed call (strerror, FormatMessage).
 const char* SystemError();

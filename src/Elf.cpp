@@ -128,7 +128,11 @@ std::unique_ptr<Firmware> ElfInput() {
     ReadElfHeader();
     if (mcx.err == 0) ReadElfSections();
     if (mcx.err != 0) return nullptr;
-    if (mcx.hdr.e_phoff == 0) return nullptr;
+    if (mcx.hdr.e_phoff == 0) {
+        RefuseElf("it has no program header table (an object file or a stripped-down one); "
+                  "sign the linked executable");
+        return nullptr;
+    }
     Reading("the program header table");
     uint32_t CsActual = 0; // file bytes of the segments that count as loadable
     const uint32_t n = mcx.hdr.e_phnum;

@@ -79,6 +79,6 @@ void FatalReport(const Stop& stop, const char* echo, const char* input) {
         std::printf(kReports[c].detail, stop.text);
     }
     std::fputs("*** Vortle terminated.\n", stdout);
-    std::fflush(stdout);
+    FlushOutput();
     SayWhy(stop.code, stop.text, input != nullptr ? input : "");
 }

@@ -162,13 +162,14 @@ void Walk(Firmware& in) {
         in.Emit(p, *images);
         images->End();
     }
-    images->Close();
-    for (int i = 0; i < kImages; ++i) imageVerdict[i] = images->Found(i);
+    // A run that signed nothing commits no image: the images are dropped as the run stops.
     if (count == 0) {
         NotFoundWhy(in.Raw(), low, high);
         std::snprintf(szStat, sizeof szStat, kNotFound, signa.start, RangeLast());
         Fatal(NFACT::RangeNotFound, szStat);
     }
+    images->Close();
+    for (int i = 0; i < kImages; ++i) imageVerdict[i] = images->Found(i);
 }
 
 // The mapped input, released however the pass ends.
@@ -191,6 +192,7 @@ void Vortle_Reader() {
     // A check-only pass opens and maps the file for reading only: it cannot change a byte.
     if (IniLoadFile(&xfi, bom.inName, !Checking()) != 0) Fatal(NFACT::OpenFile, bom.inName);
     std::unique_ptr<Firmware> in = OpenInput(bom.inName);
-    if (mcx.err != 0) Fatal(NFACT::InvalidElf, bom.inName);
-    if (in != nullptr) Walk(*in);
+    // An input that yields no firmware is refused, never passed as signed.
+    if (mcx.err != 0 || in == nullptr) Fatal(NFACT::InvalidElf, bom.inName);
+    Walk(*in);
 }

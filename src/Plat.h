@@ -72,11 +72,17 @@ PlatKind PlatLocate(const char* name, PlatSpot& spot);
 void PlatSpotClose(PlatSpot& spot);
 // Opens a character device for writing: the image goes to it directly.
 std::FILE* PlatOpenDevice(const char* name);
-// Creates a temporary file in the spot's folder under a name from the system's random source,
-// exclusively and never through a link; its name (as PlatUnlinkAt takes it) goes to tmp. On
-// Windows the file is deleted when it is closed, until it is kept.
-std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap);
-// The flushed temporary file takes the spot's name, replacing what is there. 0 on success.
+// Creates a temporary file in the spot's folder, exclusively and never through a link. Where
+// the system can and unnamed is true, the file has no name yet (tmp is then empty) and a
+// process killed meanwhile leaves nothing; else its name from the system's random source goes
+// to tmp (as PlatUnlinkAt takes it). On Windows the file is deleted when it is closed, until it
+// is kept.
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap, bool unnamed = true);
+// Gives a complete unnamed temporary file a random name in its folder, into tmp (nothing to do
+// for a named one). 0 on success.
+int PlatTempName(const PlatSpot& spot, char* tmp, size_t cap, std::FILE* fp);
+// The flushed, named temporary file takes the spot's name, replacing what is there. 0 on
+// success.
 int PlatTempKeep(const PlatSpot& spot, const char* tmp, std::FILE* fp);
 // Deletes the name in the spot's folder; safe in a signal handler.
 void PlatUnlinkAt(const PlatSpot& spot, const char* leaf);

@@ -94,6 +94,19 @@ std::FILE* Stream(int fd, const char* mode) {
 } // namespace
 
 void PlatInit() {
+    // A standard descriptor closed at the start would be the number of the first file opened:
+    // the input would receive the diagnostics. The null device takes its place first.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int null = open("/dev/null", O_RDWR | O_NOCTTY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+    // A reader that went away (a pipe into head) never cuts the file work short: the write
+    // fails instead, and the run says so at its end.
+    signal(SIGPIPE, SIG_IGN);
 #ifdef M_MMAP_THRESHOLD
     mallopt(M_MMAP_THRESHOLD, kMapFrom);
 #endif

@@ -3,6 +3,7 @@
 // a folder held open; nothing walks a path in user space.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -153,24 +154,77 @@ std::FILE* PlatOpenDevice(const char* name) {
     return f;
 }
 
-std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap) {
+namespace {
+
+// A named temporary file: created exclusively under a random name, never through a link (a
+// name planted in the folder is never ours). Its name goes to tmp.
+int CreateNamed(const PlatSpot& spot, char* tmp, size_t cap) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         char tag[13];
-        if (!RandomTag(tag, 12) || cap < 24) return nullptr;
+        if (!RandomTag(tag, 12) || cap < 24) return -1;
         std::snprintf(tmp, cap, ".vortle-%s", tag);
-        // Exclusively, and never through a link: a name planted in the folder is never ours.
         const int fd = openat(
             Dir(spot), tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) return nullptr;
-        std::FILE* f = fdopen(fd, "wb");
-        if (f == nullptr) {
-            close(fd);
-            unlinkat(Dir(spot), tmp, 0);
-        }
-        return f;
+        if (fd >= 0 || errno != EEXIST) return fd;
     }
-    return nullptr;
+    return -1;
+}
+
+// An unnamed file in the spot's folder: it has no name until it is linked, so a process
+// killed meanwhile leaves nothing. -1 where the file system refuses it.
+int CreateUnnamed(const PlatSpot& spot) {
+#if defined(O_TMPFILE)
+    return openat(Dir(spot), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)spot;
+    return -1;
+#endif
+}
+
+// Gives the unnamed file open at fd the name leaf in the spot's folder; never replaces a name.
+bool LinkUnnamed(const PlatSpot& spot, int fd, const char* leaf) {
+#if defined(__linux__)
+    // With the right to open any file, straight from the descriptor; else through /proc.
+    if (linkat(fd, "", Dir(spot), leaf, AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) return false;
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, self, Dir(spot), leaf, AT_SYMLINK_FOLLOW) == 0;
+#else
+    (void)spot, (void)fd, (void)leaf;
+    return false;
+#endif
+}
+
+} // namespace
+
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap, bool unnamed) {
+    tmp[0] = '\0';
+    int fd = unnamed ? CreateUnnamed(spot) : -1;
+    if (fd < 0) fd = CreateNamed(spot, tmp, cap);
+    if (fd < 0) return nullptr;
+    std::FILE* f = fdopen(fd, "wb");
+    if (f == nullptr) {
+        close(fd);
+        if (tmp[0] != '\0') unlinkat(Dir(spot), tmp, 0);
+    }
+    return f;
+}
+
+int PlatTempName(const PlatSpot& spot, char* tmp, size_t cap, std::FILE* fp) {
+    if (tmp[0] != '\0') return 0;
+    char name[32];
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char tag[13];
+        if (!RandomTag(tag, 12) || cap < sizeof name) return -1;
+        std::snprintf(name, sizeof name, ".vortle-%s", tag);
+        if (LinkUnnamed(spot, fileno(fp), name)) {
+            std::snprintf(tmp, cap, "%s", name);
+            return 0;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
 }
 
 int PlatTempKeep(const PlatSpot& spot, const char* tmp, std::FILE* /*fp*/) {

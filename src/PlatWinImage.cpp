@@ -31,7 +31,7 @@ int FolderLength(const char* name) {
 
 } // namespace
 
-std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap) {
+std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap, bool /*unnamed*/) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         unsigned char r[12];
         if (BCryptGenRandom(nullptr, r, sizeof r, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
@@ -68,6 +68,11 @@ std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap) {
         return f;
     }
     return nullptr;
+}
+
+// A Windows temporary file has its name from the start: it is deleted when closed instead.
+int PlatTempName(const PlatSpot& /*spot*/, char* /*tmp*/, size_t /*cap*/, std::FILE* /*fp*/) {
+    return 0;
 }
 
 int PlatTempKeep(const PlatSpot& spot, const char* /*tmp*/, std::FILE* fp) {

@@ -8,7 +8,8 @@
 namespace {
 
 // What a slot holds on disk. A signal handler reads it: it deletes the temporary file while
-// the image is written and the image itself between its rename and the run's commit.
+// the image is written (an unnamed one needs nothing: it goes with the process) and the image
+// itself between its rename and the run's commit.
 constexpr sig_atomic_t kNone = 0;
 constexpr sig_atomic_t kWriting = 1;
 constexpr sig_atomic_t kRenamed = 2;
@@ -29,7 +30,7 @@ void DropAll() {
     for (Slot& s : slots) {
         const sig_atomic_t state = s.state;
         s.state = kNone;
-        if (state == kWriting) PlatUnlinkAt(s.spot, s.tmp);
+        if (state == kWriting && s.tmp[0] != '\0') PlatUnlinkAt(s.spot, s.tmp);
         if (state == kRenamed) PlatUnlinkAt(s.spot, s.spot.leaf);
     }
 }
@@ -91,7 +92,16 @@ int TempFinish(bool commit, int& failed) {
         }
         if (commit && bad && failed < 0) failed = i;
     }
-    // Then each temporary file takes its name.
+    // Then the unnamed temporary files get names, and only then does each take the image's
+    // name: the renames follow one another with nothing slow between them.
+    for (int i = 0; i < kTempSlots && commit && failed < 0; ++i) {
+        Slot& s = slots[i];
+        if (s.state != kWriting) continue;
+        // The name and its record change together: a signal between them would leave the file.
+        PlatHoldSignals(true);
+        if (PlatTempName(s.spot, s.tmp, sizeof s.tmp, s.fp) != 0) failed = i;
+        PlatHoldSignals(false);
+    }
     for (int i = 0; i < kTempSlots && commit && failed < 0; ++i) {
         Slot& s = slots[i];
         if (s.state != kWriting) continue;

@@ -59,18 +59,26 @@ void CheckImageNames() {
     const bool bin = (bom.flags & kBomBinary) != 0;
     const bool hex = (bom.flags & kBomHex) != 0;
     const char* clash = nullptr;
-    const char* other = "the input file";
     if (bin && SameTarget(bom.binName, bom.inName)) {
         clash = bom.binName;
     } else if (hex && SameTarget(bom.hexName, bom.inName)) {
         clash = bom.hexName;
-    } else if (hex && bin && SameTarget(bom.hexName, bom.binName)) {
-        clash = bom.hexName;
-        other = "the binary image";
     }
-    if (clash == nullptr) return;
-    Why(clash, "cannot create: it names %s as well; nothing was changed", other);
-    Fatal(NFACT::CreateFile, clash);
+    if (clash != nullptr) {
+        // Only an input that is there is protected: a missing one is the input's own failure.
+        const PlatHandle input = PlatOpenRW(bom.inName, false);
+        if (input == kNoHandle) {
+            Why(bom.inName, "cannot open: %s", SystemError());
+            Fatal(NFACT::OpenFile, bom.inName);
+        }
+        PlatCloseFile(input);
+        Why(clash, "cannot create: it names the input file as well; nothing was changed");
+        Fatal(NFACT::CreateFile, clash);
+    }
+    if (hex && bin && SameTarget(bom.hexName, bom.binName)) {
+        Why(bom.hexName, "cannot create: it names the binary image as well; nothing was changed");
+        Fatal(NFACT::CreateFile, bom.hexName);
+    }
 }
 
 // Deletes a stale image. Never the user's firmware, whatever name designates it, nor a device
@@ -115,7 +123,7 @@ int Stopped(const Stop& stop) {
     }
     RemoveBin();
     if (stop.exit == kExitReaderAbort) {
-        std::fflush(stdout);
+        FlushOutput();
         WhyPrint(bom.inName, "cut short: the file ends before what it describes");
         return kExitReaderAbort;
     }
@@ -138,7 +146,7 @@ int Wrong() {
                     imageVerdict[i] == Verdict::ImageMissing ? "is missing" : "differs");
     }
     std::printf("*** Verification failed.\n");
-    std::fflush(stdout);
+    FlushOutput();
     if (signature) Why(bom.inName, "verification failed: %s", szWrong);
     for (int i = 0; i < kImages; ++i) {
         if (imageVerdict[i] == Verdict::Right) continue;
@@ -157,7 +165,7 @@ int Run() {
     bom.flags |= kBomStale;
     RemoveBin();
     // What is printed so far stays printed when the platform ends the pass at a fault.
-    std::fflush(stdout);
+    FlushOutput();
     Vortle_Reader();
     std::printf("*** %s\n", verdict == Verdict::WrongSignature ? szWrong : szStat);
     CrpPrint();
@@ -165,7 +173,7 @@ int Run() {
     for (const Verdict v : imageVerdict) wrong |= v != Verdict::Right;
     if (wrong) return Wrong();
     std::printf("*** Processing completed, no Errors.\n");
-    std::fflush(stdout);
+    FlushOutput();
     return kExitOk;
 }
 
@@ -190,19 +198,16 @@ int VortleMain(int argc, char** argv) {
         const std::string_view only = argv[1];
         const bool help = only == "--help" || only == "-h" || only == "/?";
         if (help) std::fputs(kUsage, stdout);
-        if (help || only == "--version" || only == "-V") {
-            std::fflush(stdout);
-            return kExitOk;
-        }
+        if (help || only == "--version" || only == "-V") return ReportOutput(kExitOk);
     }
-    return VortleGuard([argc, argv] {
+    return ReportOutput(VortleGuard([argc, argv] {
         ArgPrepare(argc, argv);
         Options();
         return Run();
-    });
+    }));
 }
 
 int VortleRun() {
     WhyReset();
-    return VortleGuard(Run);
+    return ReportOutput(VortleGuard(Run));
 }

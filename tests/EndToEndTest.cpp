@@ -191,7 +191,9 @@ TEST(EndToEnd, SignaturePass) {
                 .Build();
         cases.push_back({"no segment counts as loadable", in, {}, 3, Invalid("app.elf"), in, {}});
         const Bytes none = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
-        cases.push_back({"no program headers", none, {"BINARY"}, 0, "*** \n" + kDone, none, {}});
+        cases.push_back({"no program headers", none, {"BINARY"}, 3, Invalid("app.elf"), none, {}});
+        cases.push_back({"no program headers, VERIFY", none, {"VERIFY"}, 3, Invalid("app.elf"),
+                         none, vt::Bytes{0x5A}});
         Bytes zero = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
         vt::Put16(zero, vt::kPhnum, 0);
         cases.push_back({"e_phnum 0", zero, {}, 3, Invalid("app.elf"), zero, {}});
@@ -536,6 +538,11 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
     const auto cannotCreate = [](const std::string& n) {
         return vt::Report("accessing file", "cannot create file '" + n + "'");
     };
+#ifdef _WIN32
+    const std::string atRoot = "C:\\vortle-root-test.img";
+#else
+    const std::string atRoot = "/vortle-root-test-" + std::to_string(getpid()) + ".img";
+#endif
     struct ImgCase {
         std::vector<std::string> args;
         int code;
@@ -553,6 +560,8 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
         {{"app.elf", "BIN(out.img)", "HEX(./out.img)"}, 3, cannotCreate("./out.img")},
         {{"app.elf", "BIN(out.img)", "HEX(sub/../out.img)"}, 3, cannotCreate("sub/../out.img")},
         {{"app.elf", "BIN(sub/out.img)", "HEX(out.img)"}, 0, ok},
+        // At the root the folder is the separator itself: nothing is written there.
+        {{"app.elf", "BIN(" + atRoot + ")", "HEX(/" + atRoot + ")"}, 3, cannotCreate("/" + atRoot)},
     };
     vt::fs::create_directory(dir / "sub");
     bool symlinks = true;
@@ -577,6 +586,8 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
         EXPECT_EQ(vt::ReadFile(dir / in), c.code == 0 ? signedElf : elf);
         EXPECT_EQ(vt::fs::exists(dir / "out.img"), c.code == 0 && c.args.size() == 3);
         vt::fs::remove(dir / "out.img");
+        std::error_code ec;
+        EXPECT_FALSE(vt::fs::remove(atRoot, ec));
     }
 }
 
@@ -773,6 +784,15 @@ TEST(EndToEnd, OneDiagnosticLine) {
          3,
          "./o.img: cannot create: it names the binary image as well; nothing was changed"},
         {{"app.elf", "BIN(nodir/x.bin)"}, "app.elf", elf, 3, "nodir/x.bin: " + noDir},
+        {{"app.elf"},
+         "app.elf",
+         Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .phoffZero = true}.Build(),
+         3,
+         "app.elf: not a usable ELF file: it has no program header table (an object file or a "
+         "stripped-down one); sign the linked executable"},
+        // A missing input is the input's failure, also where an image name designates it.
+        {{"FW.BIN", "BIN"}, "", {}, 3, "FW.BIN: cannot open: " + noFile},
+        {{"app.elf", "BIN(app.elf)"}, "", {}, 3, "app.elf: cannot open: " + noFile},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.err.substr(0, 60));
@@ -1018,6 +1038,12 @@ TEST(EndToEnd, FailingRunsLeaveNoDamage) {
         {"code 8", elf, {"BINARY", "BA(0xFF000001)"}, 3, elf},
         {"code 9", elf, {"BINARY", "BA(0x12G)"}, 3, elf},
         {"code 10", elf, {"BINARY", "BA(0x100)"}, 3, elf},
+        // A failed run commits no image, whatever its name holds.
+        {"code 10, an image name with VERIFY in it",
+         elf,
+         {"BIN(a", "Verify", "b.bin)", "BA(0x100)"},
+         3,
+         elf},
         {"abort", truncated, {"BINARY"}, 2, WithSig(truncated, DataAt(elf, 0))},
     };
     for (const Damage& c : cases) {
@@ -1035,6 +1061,7 @@ TEST(EndToEnd, FailingRunsLeaveNoDamage) {
                              std::string(c.what) != "code 10";
         EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.opts.front().starts_with("BIN(") || refused);
         EXPECT_FALSE(vt::fs::exists(dir / "nodir"));
+        EXPECT_FALSE(vt::fs::exists(dir / "a Verify b.bin"));
     }
 }
 

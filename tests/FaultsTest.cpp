@@ -15,8 +15,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 
+#include "Plat.h"
 #include "Support.h"
 
 namespace {
@@ -66,7 +68,7 @@ struct Running {
     pid_t pid = -1;
     int out = -1;
     Running(const vt::fs::path& dir, const std::vector<std::string>& args, rlim_t fsize,
-            bool ignoreHup = false) {
+            bool ignoreHup = false, int closed = -1) {
         std::vector<std::string> all{vt::VortlePath()};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -88,6 +90,7 @@ struct Running {
                 setrlimit(RLIMIT_FSIZE, &lim);
             }
             if (chdir(dir.c_str()) != 0) _exit(127);
+            if (closed >= 0) close(closed); // a standard descriptor closed at the start
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -127,11 +130,19 @@ std::vector<std::string> Others(const vt::fs::path& dir, std::vector<std::string
     return rest;
 }
 
-// The temporary images in dir.
-size_t Temporaries(const vt::fs::path& dir) {
+// The temporary images in dir: named ones, and the unnamed ones that process pid holds open
+// there (they show as "<dir>/#<number> (deleted)" among its descriptors).
+size_t Temporaries(const vt::fs::path& dir, pid_t pid = 0) {
     size_t n = 0;
     for (const auto& e : vt::fs::directory_iterator(dir)) {
         n += e.path().filename().string().starts_with(".vortle-") ? 1 : 0;
+    }
+    const std::string unnamed = vt::fs::canonical(dir).string() + "/#";
+    std::error_code ec;
+    const vt::fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& e : vt::fs::directory_iterator(fds, ec)) {
+        const std::string target = vt::fs::read_symlink(e.path(), ec).string();
+        n += pid != 0 && target.starts_with(unnamed) && target.ends_with(" (deleted)") ? 1 : 0;
     }
     return n;
 }
@@ -149,6 +160,7 @@ TEST(Faults, NoPartialImage) {
         Act act;
         int code;
         std::string out; // after the banner
+        int closed = -1; // a standard descriptor closed at the start
     };
     const Case cases[] = {
         {"file-size limit below the image", elf, {"BINARY"}, 16384, Act::None, 3, kImageIo},
@@ -182,6 +194,15 @@ TEST(Faults, NoPartialImage) {
          Act::Truncate,
          2,
          ""},
+        // The input never takes the number of the standard error: its line goes nowhere.
+        {"input cut short while encoding HEX, standard error closed",
+         elf,
+         {"BINARY", "HEX(PTY)"},
+         RLIM_INFINITY,
+         Act::Truncate,
+         2,
+         "",
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -195,12 +216,12 @@ TEST(Faults, NoPartialImage) {
             const size_t at = o.find("PTY");
             args.push_back(at == std::string::npos ? o : o.substr(0, at) + pty.slave + ")");
         }
-        Running run(dir.path, args, c.fsize);
+        Running run(dir.path, args, c.fsize, false, c.closed);
         ASSERT_GT(run.pid, 0);
         if (c.act != Act::None) {
             ASSERT_TRUE(pty.Busy());
             // The act lands while the image is being written.
-            EXPECT_EQ(Temporaries(dir.path), 1u);
+            EXPECT_EQ(Temporaries(dir.path, run.pid), 1u);
             if (c.act == Act::Term) {
                 kill(run.pid, SIGTERM);
             } else {
@@ -213,14 +234,107 @@ TEST(Faults, NoPartialImage) {
             EXPECT_EQ(out, banner + c.out);
         }
         EXPECT_EQ(Others(dir.path, {"app.elf", "fifo"}), std::vector<std::string>{});
+        EXPECT_EQ(vt::ReadFile(dir / "app.elf")[0], 0x7F) << "nothing written into the input";
     }
 }
 
-// Stops the tool once n temporary images exist (at most 10 s): what the test does next
-// happens while the images are being written. False when that moment never came.
-bool StopWhileWriting(pid_t pid, const vt::fs::path& dir, size_t n) {
+// Standard output that cannot be written (a reader gone, a full device) never cuts the file
+// work short: the run signs, writes its image and says once that its output was lost. A
+// standard descriptor closed at the start is the null device's.
+TEST(Faults, StandardStreams) {
+    const Bytes elf = vt::Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    enum class Out { Pipe, GonePipe, Full, Closed };
+    struct Case {
+        const char* what;
+        Out out;
+        int closed; // another standard descriptor closed at the start
+        std::vector<std::string> opts;
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"a pipe whose reader is gone", Out::GonePipe, -1, {"BINARY"}, 0,
+         "vortle: standard output: Broken pipe\n"},
+        {"a full device", Out::Full, -1, {"BINARY"}, 0,
+         "vortle: standard output: No space left on device\n"},
+        {"a failing run keeps its own line", Out::GonePipe, -1, {"BINARY", "BA(0x100)"}, 3,
+         "vortle: app.elf: no loadable bytes hold 0x00000100 - 0x0000011C; the firmware lies at "
+         "0x00000000 - 0x0000003F: try BASEADDRESS(0x0)\n"},
+        {"standard output closed", Out::Closed, -1, {"BINARY"}, 0, ""},
+        {"standard input closed", Out::Pipe, 0, {"BINARY"}, 0, ""},
+        {"standard error closed", Out::Pipe, 2, {"BINARY"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vt::TempDir dir;
+        vt::WriteFile(dir / "app.elf", elf);
+        int out[2];
+        int err[2];
+        ASSERT_EQ(pipe(out), 0);
+        ASSERT_EQ(pipe(err), 0);
+        // The reader is gone before the tool starts.
+        if (c.out == Out::GonePipe) close(out[0]);
+        std::vector<std::string> all{vt::VortlePath(), "app.elf"};
+        all.insert(all.end(), c.opts.begin(), c.opts.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int full = open("/dev/full", O_WRONLY);
+            dup2(c.out == Out::Full ? full : out[1], 1);
+            dup2(err[1], 2);
+            if (c.out == Out::Closed) close(1);
+            if (c.closed >= 0) close(c.closed);
+            for (int fd : {out[0], out[1], err[0], err[1], full}) {
+                if (fd > 2) close(fd);
+            }
+            signal(SIGPIPE, SIG_DFL); // as a shell starts a pipeline's programs
+            if (chdir(dir.path.c_str()) != 0) _exit(127);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        std::string text;
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(err[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+        close(err[0]);
+        if (c.out != Out::GonePipe) close(out[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), c.code);
+        EXPECT_EQ(text, c.err);
+        const Bytes after = vt::ReadFile(dir / "app.elf");
+        EXPECT_EQ(vt::Get32(after, vt::Get32(elf, 56) + 0x1C) == vt::SigOf(elf, vt::Get32(elf, 56)),
+                  c.code == 0) << "signed exactly when the run succeeds";
+        EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.code == 0);
+    }
+}
+
+// The bytes written so far into the unnamed temporary images that process pid holds in dir.
+uint64_t TemporaryBytes(const vt::fs::path& dir, pid_t pid) {
+    const std::string unnamed = vt::fs::canonical(dir).string() + "/#";
+    std::error_code ec;
+    uint64_t n = 0;
+    for (const auto& e : vt::fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        struct stat st {};
+        if (vt::fs::read_symlink(e.path(), ec).string().starts_with(unnamed) &&
+            stat(e.path().c_str(), &st) == 0) {
+            n += static_cast<uint64_t>(st.st_size);
+        }
+    }
+    return n;
+}
+
+// Stops the tool once n temporary images exist in dir and hold at least bytes (at most 10 s):
+// what the test does next happens while the images are being written. False when that moment
+// never came.
+bool StopWhileWriting(pid_t pid, const vt::fs::path& dir, size_t n, uint64_t bytes = 0) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Temporaries(dir) < n) {
+    while (Temporaries(dir, pid) < n || (bytes > 0 && TemporaryBytes(dir, pid) < bytes)) {
         if (std::chrono::steady_clock::now() > until) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -228,26 +342,55 @@ bool StopWhileWriting(pid_t pid, const vt::fs::path& dir, size_t n) {
     return kill(pid, SIGSTOP) == 0 && waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
 }
 
-// The images of a run are one commit: a signal or a failure before both have their names
-// leaves neither; an ignored signal stays ignored.
+// The images of a run are one commit: a signal, a kill or a failure before both have their
+// names leaves neither (nor a temporary file); an ignored signal stays ignored.
 TEST(Faults, ImagesAreOneCommit) {
     const Bytes elf = vt::Elf{.segs = {vt::Code(0, vt::Vectors(0x800000))}}.Build(); // 32 MiB
-    enum class Act { Term, HexBlocked, HupIgnored };
+    enum class Act { Term, Kill, HexBlocked, HupIgnored };
+    const std::vector<std::string> both{"app.elf", "BINARY", "HEX"};
     struct Case {
         const char* what;
+        std::vector<std::string> args;
+        size_t temporaries; // in the run's folder when the act lands
+        uint64_t bytes;     // written into them by then
         Act act;
         int code;
         std::string out; // after the banner
         std::vector<std::string> after;
     };
     const Case cases[] = {
-        {"SIGTERM", Act::Term, 128 + SIGTERM, "", {"app.elf"}},
+        {"SIGTERM", both, 2, 0, Act::Term, 128 + SIGTERM, "", {"app.elf"}},
+        {"SIGKILL at the first image", both, 1, 0, Act::Kill, 128 + SIGKILL, "", {"app.elf"}},
+        {"SIGKILL while both are written", both, 2, 0, Act::Kill, 128 + SIGKILL, "", {"app.elf"}},
+        {"SIGKILL deep into the HEX image",
+         both,
+         2,
+         48 << 20,
+         Act::Kill,
+         128 + SIGKILL,
+         "",
+         {"app.elf"}},
         {"the HEX image cannot take its name",
+         both,
+         2,
+         0,
          Act::HexBlocked,
          3,
          vt::Report("writing file", "I/O error on file 'app.HEX'"),
          {"app.HEX", "app.elf"}},
+        // The binary image, renamed into the folder its link leads to, is taken back there.
+        {"the HEX image cannot take its name, the binary image behind a link",
+         {"app.elf", "BIN(lnk)", "HEX"},
+         1,
+         0,
+         Act::HexBlocked,
+         3,
+         vt::Report("writing file", "I/O error on file 'app.HEX'"),
+         {"app.HEX", "app.elf", "lnk", "other"}},
         {"SIGHUP ignored from the start",
+         both,
+         2,
+         0,
          Act::HupIgnored,
          0,
          vt::Status(true, 0, vt::SigOf(vt::Vectors(16))) + vt::kDone,
@@ -257,12 +400,19 @@ TEST(Faults, ImagesAreOneCommit) {
         SCOPED_TRACE(c.what);
         vt::TempDir dir;
         vt::WriteFile(dir / "app.elf", elf);
-        Running run(dir.path, {"app.elf", "BINARY", "HEX"}, RLIM_INFINITY,
-                    c.act == Act::HupIgnored);
+        if (c.args[1] == "BIN(lnk)") {
+            vt::fs::create_directory(dir / "other");
+            vt::WriteFile(dir / "other" / "target.bin", {7});
+            vt::fs::create_symlink("other/target.bin", dir / "lnk");
+        }
+        Running run(dir.path, c.args, RLIM_INFINITY, c.act == Act::HupIgnored);
         ASSERT_GT(run.pid, 0);
-        ASSERT_TRUE(StopWhileWriting(run.pid, dir.path, 2));
-        EXPECT_EQ(Others(dir.path, {"app.elf"}).size(), 2u) << "only the temporary images";
+        ASSERT_TRUE(StopWhileWriting(run.pid, dir.path, c.temporaries, c.bytes));
+        // Only the temporary images are there, named where the system cannot leave them
+        // unnamed.
+        EXPECT_EQ(Others(dir.path, {"app.elf", "lnk", "other"}).size(), Temporaries(dir.path));
         if (c.act == Act::Term) kill(run.pid, SIGTERM);
+        if (c.act == Act::Kill) kill(run.pid, SIGKILL);
         if (c.act == Act::HupIgnored) kill(run.pid, SIGHUP);
         if (c.act == Act::HexBlocked) vt::fs::create_directory(dir / "app.HEX");
         kill(run.pid, SIGCONT);
@@ -274,6 +424,9 @@ TEST(Faults, ImagesAreOneCommit) {
         std::vector<std::string> names = Others(dir.path, {});
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, c.after);
+        if (vt::fs::exists(dir / "other")) {
+            EXPECT_EQ(Others(dir / "other", {}), std::vector<std::string>{});
+        }
     }
 }
 
@@ -296,6 +449,12 @@ TEST(Faults, LinksAtImageNames) {
         {"stale image", {}, "app.BIN", "other/target.bin", 0, false},
         {"to a file elsewhere", {"BIN(lnk)"}, "lnk", "other/target.bin", 0, true},
         {"to nothing", {"BIN(lnk)"}, "lnk", "other/none.bin", 3, false},
+        {"to a file elsewhere, range not found",
+         {"BIN(lnk)", "BA(0x100)"},
+         "lnk",
+         "other/target.bin",
+         3,
+         false},
         {"to a device", {"BIN(lnk)"}, "lnk", "/dev/null", 0, false},
         {"a stranger's link in a sticky folder",
          {"BIN(sticky/lnk)"},
@@ -370,6 +529,37 @@ TEST(Faults, PlantedLinksAsRoot) {
     EXPECT_EQ(vt::ReadFile(secret), (Bytes{1, 2, 3}));
     EXPECT_EQ(Temporaries(dir / "pub"), 0u);
     std::printf("planted links: %d runs, %d wrote their image\n", kTrials, signedRuns);
+}
+
+// Temporary names come from the system's random source: each of their twelve characters takes
+// many values over a few dozen names (a name from the process id and a counter would not),
+// whether the file is named when created or only when it is complete.
+TEST(Faults, TemporaryNamesAreRandom) {
+    vt::TempDir dir;
+    PlatSpot spot{};
+    ASSERT_EQ(PlatLocate((dir / "app.BIN").c_str(), spot), PlatKind::Absent);
+    for (const bool unnamed : {false, true}) {
+        SCOPED_TRACE(unnamed ? "named when complete" : "named when created");
+        std::vector<std::string> tags;
+        for (int i = 0; i < 64; ++i) {
+            char tmp[kPlatLeafCap];
+            std::FILE* f = PlatTempCreate(spot, tmp, sizeof tmp, unnamed);
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(PlatTempName(spot, tmp, sizeof tmp, f), 0);
+            std::fclose(f);
+            const std::string name = tmp;
+            ASSERT_TRUE(name.starts_with(".vortle-") && name.size() == 20) << name;
+            ASSERT_TRUE(vt::fs::exists(dir / name));
+            vt::fs::remove(dir / name);
+            tags.push_back(name.substr(8));
+        }
+        for (size_t at = 0; at < 12; ++at) {
+            std::set<char> seen;
+            for (const std::string& t : tags) seen.insert(t[at]);
+            EXPECT_GE(seen.size(), 8u) << "character " << at;
+        }
+    }
+    PlatSpotClose(spot);
 }
 
 TEST(Faults, VerifyNamesThatAreNoFiles) {

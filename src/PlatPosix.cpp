@@ -180,6 +180,10 @@ std::FILE* PlatReadImage(const char* name) {
     return Stream(OpenKind(name, O_RDONLY), "rb");
 }
 
+int PlatRemoveFile(const char* name) {
+    return unlink(name);
+}
+
 int64_t PlatFileSize(PlatHandle file) {
     struct stat st {};
     return fstat(static_cast<int>(file), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;

@@ -1,10 +1,15 @@
-// Windows platform layer: the Win32 file mapping and the runtime's program path.
+// Windows platform layer: the Win32 file mapping, the program path, the console's events.
+// Every name reaches the system through the wide-character calls (see PlatWinNames.h).
 #include "Plat.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include "PlatWinNames.h"
 
 namespace {
 
@@ -16,23 +21,51 @@ PlatHandle P(HANDLE h) {
     return reinterpret_cast<PlatHandle>(h);
 }
 
-char modulePath[MAX_PATH * 4];
+char modulePath[kWideCap * 3];
 
 // What the tool deletes when a console event ends it or the mapped input faults.
 void (*volatile onAbort)();
 // What it says when the input faults.
 char faultLine[2048];
 DWORD faultLen;
+// Held while the images' files and their records change together (PlatHoldSignals): the
+// console handler, which runs on a thread of its own, waits for it. Static, as the handler
+// reaches it.
+SRWLOCK holdLock = SRWLOCK_INIT;
 
 void Cleanup() {
     if (void (*f)() = onAbort) f();
 }
 
-// Ctrl+C, Ctrl+Break, closing the console: no half-written image stays; the default handler
-// then ends the process.
+// Ctrl+C, Ctrl+Break, closing the console: no half-written image stays, and never half a pair.
+// The clean-up waits until the main thread is outside a commit, and the process then ends
+// with the system's own code for it, the main thread never getting to finish the run.
 BOOL WINAPI OnConsole(DWORD) {
+    AcquireSRWLockExclusive(&holdLock);
     Cleanup();
-    return FALSE;
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return TRUE;
+}
+
+// A standard handle that is not there would let the C runtime give its number to the first
+// file opened; the null device takes its place.
+void HoldStandardHandles() {
+    constexpr DWORD kIds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd <= 2; ++fd) {
+        const HANDLE h = GetStdHandle(kIds[fd]);
+        const intptr_t crt = _get_osfhandle(fd);
+        const bool missing = h == nullptr || h == INVALID_HANDLE_VALUE ||
+                             (GetFileType(h) == FILE_TYPE_UNKNOWN &&
+                              GetLastError() == ERROR_INVALID_HANDLE);
+        if (!missing && crt != -1 && crt != -2) continue;
+        const int null = _wopen(L"NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (null < 0) continue;
+        if (null != fd) {
+            _dup2(null, fd);
+            _close(null);
+        }
+        SetStdHandle(kIds[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    }
 }
 
 // An in-page error reading the mapped input: the file became shorter while it is mapped.
@@ -50,10 +83,13 @@ LONG WINAPI OnException(EXCEPTION_POINTERS* info) {
 // The kind of file a name designates without opening it for data: FILE_TYPE_DISK, _CHAR,
 // _PIPE, or FILE_TYPE_UNKNOWN when there is none (or a folder: -1).
 int KindOf(const char* name) {
-    const DWORD attr = GetFileAttributesA(name);
+    const WideName wide(name);
+    if (!wide.ok) return FILE_TYPE_UNKNOWN;
+    const DWORD attr = GetFileAttributesW(wide.c_str());
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
-    const HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE h =
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return FILE_TYPE_UNKNOWN;
     const DWORD type = GetFileType(h);
     CloseHandle(h);
@@ -62,28 +98,36 @@ int KindOf(const char* name) {
 
 // Opens a name for identity queries only, folders included.
 HANDLE OpenForQuery(const char* name) {
-    return CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const WideName wide(name);
+    if (!wide.ok) return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 } // namespace
 
 void PlatInit() {
+    HoldStandardHandles();
     SetConsoleCtrlHandler(OnConsole, TRUE);
     SetUnhandledExceptionFilter(OnException);
 }
 
 const char* PlatProgramPath(const char* argv0) {
-    if (_pgmptr != nullptr && _pgmptr[0] != '\0') return _pgmptr;
-    const DWORD n = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
-    if (n > 0 && n < sizeof modulePath) return modulePath;
+    wchar_t wide[kWideCap];
+    const DWORD n = GetModuleFileNameW(nullptr, wide, kWideCap);
+    if (n > 0 && n < kWideCap && Utf8Into(wide, modulePath, sizeof modulePath)) return modulePath;
     if (argv0 != nullptr && argv0[0] != '\0') return argv0;
     return "vortle.exe";
 }
 
 PlatHandle PlatOpenRW(const char* name, bool write) {
+    const WideName wide(name);
+    if (!wide.ok) {
+        SetLastError(ERROR_INVALID_NAME);
+        return kNoHandle;
+    }
     const HANDLE h =
-        CreateFileA(name, write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ,
+        CreateFileW(wide.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? kNoHandle : P(h);
 }
@@ -94,14 +138,21 @@ PlatHandle PlatCreateMapping(PlatHandle file, bool write) {
     return h == nullptr ? kNoHandle : P(h);
 }
 
-int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status, bool write) {
-    if (_stat64i32(name, status) != 0) return -1;
-    if ((status->st_mode & _S_IFREG) == 0) return kStatNotRegular;
+int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status, bool write) {
+    // The status comes from the open file itself: no second lookup of its name.
+    *status = PlatStat{};
+    if (GetFileType(H(file)) != FILE_TYPE_DISK) return kStatNotRegular;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(H(file), &info)) return -1;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return kStatNotRegular;
+    status->st_mode = _S_IFREG | _S_IREAD;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0) status->st_mode |= _S_IWRITE;
     // A read-only file is refused by the open already; this holds for privileged users too.
     if (write && (status->st_mode & _S_IWRITE) == 0) return kStatReadOnly;
-    // The status record counts in 32 bits: a file of 2 GiB or more must not pass as a small one.
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(H(file), &size) || size.QuadPart != status->st_size) return -1;
+    const uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    // A file of 2 GiB or more must not pass as a small one in the record's 32-bit count.
+    status->st_size = size > 0x7FFFFFFF ? -1 : static_cast<long>(size);
+    if (size > 0x7FFFFFFF) return -1;
     return 0;
 }
 
@@ -123,7 +174,9 @@ void PlatCloseFile(PlatHandle file) {
 
 std::FILE* PlatReadImage(const char* name) {
     const int kind = KindOf(name);
-    return kind == FILE_TYPE_DISK || kind == FILE_TYPE_CHAR ? std::fopen(name, "rb") : nullptr;
+    if (kind != FILE_TYPE_DISK && kind != FILE_TYPE_CHAR) return nullptr;
+    const WideName wide(name);
+    return wide.ok ? _wfopen(wide.c_str(), L"rb") : nullptr;
 }
 
 PlatKind PlatLocate(const char* name, PlatSpot& spot) {
@@ -139,8 +192,9 @@ PlatKind PlatLocate(const char* name, PlatSpot& spot) {
         return PlatKind::Device;
     case FILE_TYPE_UNKNOWN:
         // Nothing there yet; a link to nothing is no place for an image.
-        return GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES ? PlatKind::Absent
-                                                                   : PlatKind::Other;
+        return GetFileAttributesW(WideName(name).c_str()) == INVALID_FILE_ATTRIBUTES
+                   ? PlatKind::Absent
+                   : PlatKind::Other;
     default:
         return PlatKind::Other;
     }
@@ -151,7 +205,13 @@ void PlatSpotClose(PlatSpot& spot) {
 }
 
 std::FILE* PlatOpenDevice(const char* name) {
-    return std::fopen(name, "wb");
+    const WideName wide(name);
+    return wide.ok ? _wfopen(wide.c_str(), L"wb") : nullptr;
+}
+
+int PlatRemoveFile(const char* name) {
+    const WideName wide(name);
+    return wide.ok && DeleteFileW(wide.c_str()) ? 0 : -1;
 }
 
 int64_t PlatFileSize(PlatHandle file) {
@@ -170,7 +230,7 @@ int PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
 }
 
 int PlatStaleImage(const char* image, const char* input) {
-    const DWORD attr = GetFileAttributesA(image);
+    const DWORD attr = GetFileAttributesW(WideName(image).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES) return 0;
     constexpr DWORD kNoFile =
         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
@@ -182,8 +242,15 @@ void PlatOnAbort(void (*cleanup)()) {
     onAbort = cleanup;
 }
 
-// A temporary file is deleted when the process ends, whenever that is: nothing to hold back.
-void PlatHoldSignals(bool /*hold*/) {}
+// A temporary file is deleted when the process ends, whenever that is; the console handler
+// waits while the images' names change, so that it never takes back half a pair.
+void PlatHoldSignals(bool hold) {
+    if (hold) {
+        AcquireSRWLockExclusive(&holdLock);
+    } else {
+        ReleaseSRWLockExclusive(&holdLock);
+    }
+}
 
 int PlatSameFile(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) return 0;
@@ -220,16 +287,16 @@ int PlatFolderOf(const char* folder, PlatFolder& out) {
 
 int PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
     if (!foldsCase) return std::strcmp(a, b) == 0 ? 1 : 0;
-    wchar_t wa[MAX_PATH * 4];
-    wchar_t wb[MAX_PATH * 4];
-    const int na = MultiByteToWideChar(CP_ACP, 0, a, -1, wa, MAX_PATH * 4);
-    const int nb = MultiByteToWideChar(CP_ACP, 0, b, -1, wb, MAX_PATH * 4);
-    if (na == 0 || nb == 0) return _stricmp(a, b) == 0 ? 1 : 0;
+    wchar_t wa[kWideCap];
+    wchar_t wb[kWideCap];
+    if (!WideInto(a, wa, kWideCap) || !WideInto(b, wb, kWideCap)) {
+        return _stricmp(a, b) == 0 ? 1 : 0;
+    }
     return CompareStringOrdinal(wa, -1, wb, -1, TRUE) == CSTR_EQUAL ? 1 : 0;
 }
 
 int PlatStoredExactly(const char* folder, const char* leaf) {
-    char name[MAX_PATH * 4];
+    char name[kWideCap * 3];
     const size_t n = std::strlen(folder);
     const bool sep =
         n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/' || folder[n - 1] == ':');
@@ -237,11 +304,14 @@ int PlatStoredExactly(const char* folder, const char* leaf) {
         static_cast<int>(sizeof name)) {
         return 0;
     }
-    WIN32_FIND_DATAA found{};
-    const HANDLE h = FindFirstFileA(name, &found);
+    const WideName wide(name);
+    wchar_t exact[kWideCap];
+    if (!wide.ok || !WideInto(leaf, exact, kWideCap)) return 0;
+    WIN32_FIND_DATAW found{};
+    const HANDLE h = FindFirstFileW(wide.c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return 0;
     FindClose(h);
-    return std::strcmp(found.cFileName, leaf) == 0 ? 1 : 0;
+    return std::wcscmp(found.cFileName, exact) == 0 ? 1 : 0;
 }
 
 void PlatOnFault(const char* line) {

@@ -10,6 +10,7 @@
 #include <bcrypt.h>
 
 #include "Plat.h"
+#include "PlatWinNames.h"
 
 namespace {
 
@@ -46,14 +47,16 @@ std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap, bool /*un
             return nullptr;
         }
         // A new file only (never an existing name or a link), that may be deleted while open.
-        const HANDLE h =
-            CreateFileA(tmp, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const WideName wide(tmp);
+        if (!wide.ok) return nullptr;
+        const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
         if (h == INVALID_HANDLE_VALUE) return nullptr;
         if (!DeleteOnClose(h, true)) {
             CloseHandle(h);
-            DeleteFileA(tmp);
+            DeleteFileW(wide.c_str());
             return nullptr;
         }
         const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
@@ -78,19 +81,20 @@ int PlatTempName(const PlatSpot& /*spot*/, char* /*tmp*/, size_t /*cap*/, std::F
 int PlatTempKeep(const PlatSpot& spot, const char* /*tmp*/, std::FILE* fp) {
     const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
     // The rename through the open handle takes the system's full name of the image.
-    wchar_t wide[kPlatLeafCap];
-    wchar_t full[kPlatLeafCap];
-    if (MultiByteToWideChar(CP_ACP, 0, spot.leaf, -1, wide, kPlatLeafCap) == 0) return -1;
-    const DWORD n = GetFullPathNameW(wide, kPlatLeafCap, full, nullptr);
-    if (n == 0 || n >= kPlatLeafCap) return -1;
-    const bool unc = full[0] == L'\\' && full[1] == L'\\';
+    wchar_t wide[kWideCap];
+    wchar_t full[kWideCap];
+    if (!WideInto(spot.leaf, wide, kWideCap)) return -1;
+    const DWORD n = GetFullPathNameW(wide, kWideCap, full, nullptr);
+    if (n == 0 || n >= kWideCap) return -1;
+    const bool local = std::wcsncmp(full, L"\\\\?\\", 4) == 0;
+    const bool unc = !local && full[0] == L'\\' && full[1] == L'\\';
     const wchar_t* prefix = unc ? L"\\??\\UNC\\" : L"\\??\\";
-    const wchar_t* rest = unc ? full + 2 : full;
+    const wchar_t* rest = local ? full + 4 : unc ? full + 2 : full;
     const size_t np = std::wcslen(prefix);
     const size_t nr = std::wcslen(rest);
     constexpr size_t kAt = offsetof(FILE_RENAME_INFO, FileName);
     const size_t size = kAt + (np + nr + 1) * sizeof(wchar_t);
-    alignas(FILE_RENAME_INFO) unsigned char buf[kAt + (16 + kPlatLeafCap) * sizeof(wchar_t)];
+    alignas(FILE_RENAME_INFO) unsigned char buf[kAt + (16 + kWideCap) * sizeof(wchar_t)];
     if (size > sizeof buf) return -1;
     std::memset(buf, 0, kAt);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
@@ -107,5 +111,6 @@ int PlatTempKeep(const PlatSpot& spot, const char* /*tmp*/, std::FILE* fp) {
 }
 
 void PlatUnlinkAt(const PlatSpot& /*spot*/, const char* leaf) {
-    DeleteFileA(leaf);
+    const WideName wide(leaf);
+    if (wide.ok) DeleteFileW(wide.c_str());
 }

@@ -237,6 +237,15 @@ std::string Quote(const std::string& a) {
 
 } // namespace
 
+// UTF-8 text as Windows' wide-character calls take it.
+std::wstring Wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), n);
+    w.resize(w.size() - 1);
+    return w;
+}
+
 RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
                     const std::string& exe) {
     std::string cmd = Quote(exe);
@@ -258,19 +267,22 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
     }
     SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(erd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = wr;
     si.hStdError = ewr;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
-    const std::string cwd = dir.string();
+    // The arguments are UTF-8: the tool receives them whole, in any script.
+    const std::wstring cwd = dir.wstring();
+    const std::wstring wexe = Wide(exe);
+    std::wstring wcmd = Wide(cmd);
     // Under Wine a start now and then fails while another test starts a process: try again.
     bool started = false;
     DWORD error = 0;
     for (int attempt = 0; attempt < 20 && !started; ++attempt) {
-        started = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+        started = CreateProcessW(wexe.c_str(), wcmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                  cwd.c_str(), &si, &pi) != 0;
         if (!started) {
             error = GetLastError();

@@ -103,6 +103,8 @@ RunResult RunVortle(const fs::path& dir, const std::vector<std::string>& args,
                     const std::string& exe = VortlePath());
 
 #ifdef _WIN32
+// UTF-8 text as Windows' wide-character calls take it.
+std::wstring Wide(const std::string& utf8);
 constexpr const char* kNullDevice = "NUL";
 constexpr const char* kExeSuffix = ".exe";
 #else

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "Support.h"
 
 namespace {
@@ -132,6 +134,126 @@ TEST(Windows, KilledWhileWritingLeavesNothing) {
     EXPECT_EQ(Temporaries(dir.path), 0u);
     EXPECT_FALSE(vt::fs::exists(dir / "app.BIN"));
     EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
+}
+
+// The long-name form of a name below dir (components separated by '/').
+std::wstring LongName(const vt::TempDir& dir, const std::string& name) {
+    std::wstring w = L"\\\\?\\" + vt::fs::absolute(dir.path).wstring() + L"\\" + vt::Wide(name);
+    for (wchar_t& c : w) c = c == L'/' ? L'\\' : c;
+    return w;
+}
+
+bool WriteLong(const std::wstring& name, const Bytes& b) {
+    const HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD n = 0;
+    const bool ok = h != INVALID_HANDLE_VALUE &&
+                    WriteFile(h, b.data(), static_cast<DWORD>(b.size()), &n, nullptr) &&
+                    n == b.size();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok;
+}
+
+// The file's bytes; nullopt when it cannot be opened.
+std::optional<Bytes> ReadLong(const std::wstring& name) {
+    const HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    Bytes b;
+    unsigned char buf[4096];
+    DWORD n = 0;
+    while (::ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) b.insert(b.end(), buf, buf + n);
+    CloseHandle(h);
+    return b;
+}
+
+// Names in any script and of any length up to 1000 characters, in the input and in every
+// image: they reach the system whole, and the lines print them as UTF-8.
+TEST(Windows, NamesInAnyScriptAndLength) {
+    vt::TempDir dir;
+    // The same firmware under a plain name: what signing it gives.
+    vt::WriteFile(dir / "ref.elf", Firmware());
+    ASSERT_EQ(vt::RunVortle(dir.path, {"ref.elf", "BIN(ref.bin)", "HEX(ref.hex)"}).code, 0);
+    const Bytes signedElf = vt::ReadFile(dir / "ref.elf");
+    const Bytes bin = vt::ReadFile(dir / "ref.bin");
+    const Bytes hex = vt::ReadFile(dir / "ref.hex");
+    std::string deep; // four folders of 200 characters
+    for (const char c : {'a', 'b', 'c', 'd'}) deep += std::string(200, c) + "/";
+    const std::string stem = deep + std::string(192, 'e'); // 996 characters, 1000 with ".elf"
+    struct Case {
+        std::vector<std::string> folders;
+        std::vector<std::string> args; // the input first
+        std::string bin;               // the images' names, as the files are found
+        std::string hex;
+    };
+    const Case cases[] = {
+        {{"Müller"},
+         {"Müller/固件 ü.elf", "BIN(Müller/映像.bin)", "HEX(Müller\\Prüfung.hex)"},
+         "Müller/映像.bin",
+         "Müller/Prüfung.hex"},
+        {{deep.substr(0, 200), deep.substr(0, 401), deep.substr(0, 602), deep.substr(0, 803)},
+         {stem + ".elf", "BINARY", "HEX"},
+         stem + ".BIN",
+         stem + ".HEX"},
+        {{},
+         {"имя.elf", "BIN(" + deep + std::string(192, 'x') + ".bin)"},
+         deep + std::string(192, 'x') + ".bin",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bin.substr(0, 40));
+        for (const std::string& f : c.folders) {
+            ASSERT_TRUE(CreateDirectoryW(LongName(dir, f).c_str(), nullptr)) << GetLastError();
+        }
+        ASSERT_TRUE(WriteLong(LongName(dir, c.args[0]), Firmware()));
+        const vt::RunResult r = vt::RunVortle(dir.path, c.args);
+        EXPECT_EQ(r.code, 0) << r.out << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ReadLong(LongName(dir, c.args[0])), signedElf);
+        EXPECT_EQ(ReadLong(LongName(dir, c.bin)), bin);
+        if (!c.hex.empty()) {
+            EXPECT_EQ(ReadLong(LongName(dir, c.hex)), hex);
+        }
+    }
+    // A name that is not there prints as it was given.
+    const vt::RunResult r = vt::RunVortle(dir.path, {"Müller/nö.elf"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, vt::kBanner + vt::Report("accessing file", "cannot open file 'Müller/nö.elf'"));
+    EXPECT_TRUE(r.err.starts_with("vortle: Müller/nö.elf: cannot open: ")) << r.err;
+}
+
+// Started without standard handles (a service, a scheduler), the tool signs and fails as ever,
+// and never writes a line into a file it opened.
+TEST(Windows, MissingStandardHandles) {
+    struct Case {
+        std::vector<std::string> args;
+        DWORD code;
+    };
+    const Case cases[] = {{{"BINARY"}, 0}, {{"BINARY", "BA(0x100)"}, 3}};
+    for (const Case& c : cases) {
+        vt::TempDir dir;
+        vt::WriteFile(dir / "app.elf", Firmware());
+        std::wstring cmd = L"\"" + vt::Wide(vt::VortlePath()) + L"\" app.elf";
+        for (const std::string& a : c.args) cmd += L" " + vt::Wide(a);
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(CreateProcessW(vt::Wide(vt::VortlePath()).c_str(), cmd.data(), nullptr,
+                                   nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                   dir.path.wstring().c_str(), &si, &pi));
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 99;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        EXPECT_EQ(code, c.code);
+        const Bytes after = vt::ReadFile(dir / "app.elf");
+        EXPECT_EQ(after != Firmware(), c.code == 0) << "signed exactly when the run succeeds";
+        EXPECT_EQ(after.size(), Firmware().size());
+        EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.code == 0);
+    }
 }
 
 TEST(Windows, FileHeldOpenForWritingCannotBeOpened) {

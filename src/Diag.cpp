@@ -60,8 +60,7 @@ void FlushOutput() {
 int ReportOutput(int code) {
     FlushOutput();
     if (code == 0 && outputFailure[0] != '\0') {
-        said = false;
-        Why("standard output", "%s", outputFailure);
+        said = false; // the run succeeded: nothing else is due on standard error
         WhyPrint("standard output", outputFailure);
     }
     return code;

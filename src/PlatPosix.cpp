@@ -28,11 +28,15 @@
 
 namespace {
 char progPath[PATH_MAX + 1];
+#ifdef M_MMAP_THRESHOLD
 // Pool blocks from this size on are mapped fresh: already zero, and only the pages that are
 // used are ever touched.
 constexpr int kMapFrom = 16 * 1024;
+#endif
+#ifdef __linux__
 // Segments from this size on are copied to the image by the kernel.
 constexpr uint32_t kKernelCopyFrom = 64 * 1024;
+#endif
 
 // What the tool deletes when a signal ends it or the mapped input faults.
 void (*volatile onAbort)();

@@ -45,9 +45,11 @@ function(expect_signed_image file)
   endif()
 endfunction()
 
-# Fails unless vortle finds the file signed (VERIFY changes nothing).
+# Fails unless vortle finds the file signed (VERIFY changes nothing); more words may follow
+# the file (BA(0x2000), CRP3).
 function(expect_signed file)
-  execute_process(COMMAND "${VORTLE}" "${file}" VERIFY RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  execute_process(COMMAND "${VORTLE}" "${file}" VERIFY ${ARGN} RESULT_VARIABLE rc
+                  OUTPUT_VARIABLE out)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${file} is not signed:\n${out}")
   endif()

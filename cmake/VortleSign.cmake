@@ -3,8 +3,11 @@
 # Adds the post-build step that signs the firmware executable <target> in place. With BINARY
 # it also writes the binary image: by default next to the executable, named like it with the
 # extension BIN, or <image> (relative names are taken from the current binary folder). HEX
-# writes the Intel HEX image the same way, by default with the extension HEX. The images are
-# declared as byproducts of the build. CRP3 accepts a code read protection word of level CRP3,
+# writes the Intel HEX image the same way, by default with the extension HEX, in upper case
+# as the tool derives it (blinky.BIN, blinky.HEX); name the images for other spellings:
+# vortle_sign(blinky BINARY blinky.bin HEX blinky.hex). The images are declared as byproducts
+# of the build. When the tool refuses the firmware, the build fails and the executable and its
+# images are deleted, whatever the generator. CRP3 accepts a code read protection word of level CRP3,
 # which locks the part for good; without it such a build fails. BASEADDRESS moves the signed range, for an
 # application linked behind a bootloader (decimal, or hexadecimal with 0x).
 #
@@ -13,6 +16,8 @@
 # Adds the test vortle.verify.<target> (run by ctest) that checks, without changing anything,
 # that the built <target> is signed and, with BINARY, that its image holds exactly the bytes
 # that signing writes (the same for HEX). Give it the same arguments as vortle_sign().
+
+set(_VORTLE_STEP "${CMAKE_CURRENT_LIST_DIR}/VortleStep.cmake")
 
 # The tool's arguments for <target> and the options in ARGN, into <args_var>; the image files
 # into <byproducts_var>.
@@ -81,7 +86,8 @@ endfunction()
 function(vortle_sign target)
   _vortle_arguments(vortle_sign ${target} args byproducts ${ARGN})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND vortle::vortle ${args}
+    COMMAND ${CMAKE_COMMAND} "-DVORTLE=$<TARGET_FILE:vortle::vortle>" "-DARGS=${args}"
+            "-DREMOVE=$<TARGET_FILE:${target}>;${byproducts}" -P "${_VORTLE_STEP}"
     BYPRODUCTS ${byproducts}
     COMMENT "Signing ${target}"
     VERBATIM)

@@ -12,17 +12,19 @@
 # A failed run of vortle leaves no image of its own.
 
 VORTLE ?= vortle
-# More words for every run, for example 'BA(0x2000)' or CRP3.
+# More words for every run, for example make VORTLE_FLAGS='BA(0x2000) CRP3'. Each word reaches
+# vortle whole (quoted for the shell here), so parentheses need no quotes of their own.
 VORTLE_FLAGS ?=
+vortle_flags = $(foreach f,$(subst ',,$(VORTLE_FLAGS)),'$(f)')
 
 .DELETE_ON_ERROR:
 
 # Signs the ELF file $(1) in place and writes $(1:.elf=.bin) and $(1:.elf=.hex).
-vortle_sign = $(VORTLE) '$(1)' 'BIN($(basename $(1)).bin)' 'HEX($(basename $(1)).hex)' $(VORTLE_FLAGS)
+vortle_sign = $(VORTLE) '$(1)' 'BIN($(basename $(1)).bin)' 'HEX($(basename $(1)).hex)' $(vortle_flags)
 
 # An image that is missing is written again from its (signed) ELF file.
 %.bin %.hex: %.elf
 	$(call vortle_sign,$<)
 
 # Checks without changing anything: the signature and both images.
-vortle_verify = $(VORTLE) '$(1)' 'BIN($(basename $(1)).bin)' 'HEX($(basename $(1)).hex)' $(VORTLE_FLAGS) VERIFY
+vortle_verify = $(VORTLE) '$(1)' 'BIN($(basename $(1)).bin)' 'HEX($(basename $(1)).hex)' $(vortle_flags) VERIFY

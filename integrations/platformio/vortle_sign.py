@@ -2,11 +2,16 @@
 # from it, so the images it uploads are signed. In platformio.ini:
 #
 #   extra_scripts = post:vortle_sign.py
-#   custom_vortle_flags = BA(0x2000)        ; optional: more words for vortle
+#   custom_vortle_flags = BA(0x2000) CRP3   ; optional: more words for vortle
+#
+# Under plain SCons the words come from env['VORTLE_FLAGS'], a string or a list. A string is
+# split as a shell splits it: 'BIN("my image.bin")' stays one word.
 #
 # A failed signing fails the build (the action returns vortle's exit code) and deletes the
-# ELF file, so that nothing unsigned is uploaded and the next build links again.
+# ELF file and the .bin and .hex of an earlier build beside it, so that nothing unsigned or
+# stale is uploaded (an upload without a build takes them) and the next build links again.
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -23,17 +28,29 @@ def _vortle():
     return here if os.path.isfile(here) else (shutil.which("vortle") or "vortle")
 
 
+def _flags(env):
+    """The more words: PlatformIO's custom_vortle_flags, else $VORTLE_FLAGS (a string or a
+    list)."""
+    if hasattr(env, "GetProjectOption"):
+        flags = env.GetProjectOption("custom_vortle_flags", "")
+    else:
+        flags = env.get("VORTLE_FLAGS", [])
+    if isinstance(flags, str):
+        return shlex.split(flags)
+    return [str(f) for f in flags]
+
+
 def vortle_sign(target, source, env):
     # In a post-action on the program, target[0] is the ELF file ($PROGPATH); source[0] is
     # only the first object file.
     elf = str(target[0])
-    flags = env.GetProjectOption("custom_vortle_flags", "").split() \
-        if hasattr(env, "GetProjectOption") else env.get("VORTLE_FLAGS", [])
     # A list of arguments, no shell: blanks and parentheses in the path stay as they are.
-    code = subprocess.call([_vortle(), elf] + list(flags))
+    code = subprocess.call([_vortle(), elf] + _flags(env))
     if code != 0:
-        if os.path.exists(elf):
-            os.remove(elf)
+        stem = os.path.splitext(elf)[0]
+        for stale in (elf, stem + ".bin", stem + ".hex"):
+            if os.path.exists(stale):
+                os.remove(stale)
         sys.stderr.write("Error: vortle could not sign %s (exit code %d)\n" % (elf, code))
     return code
 

@@ -27,6 +27,17 @@ run_in("${PROJECT}" rc out ${MAKE_PROGRAM})
 expect_success("make after the image was deleted" "${rc}" "${out}")
 expect_signed_image("${PROJECT}/firmware.bin")
 
+# More words as a user types them: make VORTLE_FLAGS='BA(0x2000)' (the shell passes the word
+# without its quotes), for a firmware linked behind a bootloader.
+file(COPY_FILE ${SOURCE}/examples/lpc1768-blinky/blinky-app2000.elf "${PROJECT}/linked.elf")
+file(TOUCH "${PROJECT}/linked.elf")
+run_in("${PROJECT}" rc out ${MAKE_PROGRAM} "VORTLE_FLAGS=BA(0x2000)")
+expect_success("make VORTLE_FLAGS='BA(0x2000)'" "${rc}" "${out}")
+expect_signed("${PROJECT}/firmware.elf" "BA(0x2000)")
+expect_signed_image("${PROJECT}/firmware.bin")
+run_in("${PROJECT}" rc out ${MAKE_PROGRAM} verify "VORTLE_FLAGS='BA(0x2000)' CRP3")
+expect_success("make verify VORTLE_FLAGS=\"'BA(0x2000)' CRP3\"" "${rc}" "${out}")
+
 # A refused firmware: the build fails, twice, and nothing unsigned is left.
 file(COPY_FILE ${BAD_ELF} "${PROJECT}/linked.elf")
 file(TOUCH "${PROJECT}/linked.elf")

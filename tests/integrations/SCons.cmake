@@ -10,7 +10,7 @@ file(COPY ${SOURCE}/integrations/platformio/vortle_sign.py DESTINATION "${PROJEC
 file(WRITE "${PROJECT}/SConstruct" "
 import os
 env = Environment(ENV=os.environ, BUILD_DIR=os.path.join(Dir('.').abspath, 'build dir'),
-                  PROGNAME='firmware')
+                  PROGNAME='firmware', VORTLE_FLAGS=ARGUMENTS.get('FLAGS', ''))
 env['PROGPATH'] = '$BUILD_DIR/\${PROGNAME}.elf'
 # PlatformIO's part (stand-in): link the program, later make the .bin from it.
 prog = env.Command('$PROGPATH', 'linked.elf', Copy('$TARGET', '$SOURCE'))
@@ -28,15 +28,22 @@ expect_success("scons" "${rc}" "${out}")
 expect_signed("${build}/firmware.elf")
 expect_signed_image("${build}/firmware.bin")
 
-file(REMOVE_RECURSE "${build}")
+# More words as one string, split as a shell splits it.
 file(COPY_FILE ${BAD_ELF} "${PROJECT}/linked.elf")
+run_in("${PROJECT}" rc out ${SCONS} -Q "FLAGS=CRP3 'BA(0)'")
+expect_success("scons FLAGS=\"CRP3 'BA(0)'\"" "${rc}" "${out}")
+expect_signed("${build}/firmware.elf" CRP3)
+
+# A refused firmware: every build fails, and neither it nor an earlier build's images stay.
+file(REMOVE_RECURSE "${build}")
 foreach(attempt first second)
+  file(WRITE "${build}/firmware.hex" "an earlier build's image")
   run_in("${PROJECT}" rc out ${SCONS} -Q)
   expect_failure("scons, ${attempt} time" "${rc}" "${out}")
   # The signing step itself fails the build, not a later step that misses its input.
   if(NOT out MATCHES "\\*\\*\\* \\[[^]]*firmware\\.elf\\] Error 3")
     message(FATAL_ERROR "scons, ${attempt} time: the ELF's action did not fail:\n${out}")
   endif()
-  expect_absent("${build}/firmware.elf" "${build}/firmware.bin")
+  expect_absent("${build}/firmware.elf" "${build}/firmware.bin" "${build}/firmware.hex")
 endforeach()
-message(STATUS "scons: the ELF signed before its .bin is made; a refused firmware fails every build")
+message(STATUS "scons: the ELF signed before its .bin is made; more words as a string; a refused firmware fails every build and leaves no image")

@@ -20,27 +20,31 @@ constexpr const char* kVersion = "1.4";
 constexpr const char* kTitle = "VORTLE - Signature Creator";
 constexpr const char* kCopyright = "(C) Copyright 2026 The Vortle Authors";
 
+// At most 79 columns a line, as a terminal shows them.
 constexpr const char* kUsage =
-    "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [BASEADDRESS(<number>)]\n"
-    "              [CRP3] [VERIFY]\n"
+    "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]]\n"
+    "              [BASEADDRESS(<number>)] [CRP3] [VERIFY]\n"
     "\n"
-    "Signs the firmware in place: the vector table's first eight words then sum to zero.\n"
-    "The input is an ELF executable, an Intel HEX file (its first character is ':') or a raw\n"
-    "image named *.bin (loaded at address 0).\n"
-    "  BINARY, BIN            also write the binary image, named like the input with .BIN\n"
+    "Signs the firmware in place: the vector table's first eight words then sum to\n"
+    "zero. The input is an ELF executable, an Intel HEX file (its first character\n"
+    "is ':') or a raw image named *.bin (loaded at address 0).\n"
+    "  BINARY, BIN            also write the binary image, named like the input\n"
+    "                         with .BIN\n"
     "  BINARY(<image>)        write the binary image to <image>\n"
-    "  HEX, HEX(<image>)      also write the Intel HEX image (default: the input's name\n"
-    "                         with .HEX)\n"
-    "  BASEADDRESS(<number>)  the vector table's address, decimal or 0x hex (default 0);\n"
-    "                         BA(<number>) for short\n"
-    "  CRP3                   accept a code read protection word of level CRP3, which\n"
-    "                         locks the part for good (refused without it)\n"
-    "  VERIFY                 check only, change nothing: exit 1 when the signature or,\n"
-    "                         with BINARY or HEX, an image is not right\n"
-    "In a shell, quote the parentheses: 'BIN(out/app.bin)' 'HEX(out/app.hex)' 'BA(0x2000)'.\n"
+    "  HEX, HEX(<image>)      also write the Intel HEX image (default: the input's\n"
+    "                         name with .HEX)\n"
+    "  BASEADDRESS(<number>)  the vector table's address, decimal or 0x hex\n"
+    "                         (default 0); BA(<number>) for short\n"
+    "  CRP3                   accept a code read protection word of level CRP3,\n"
+    "                         which locks the part for good (refused without it)\n"
+    "  VERIFY                 check only, change nothing: exit 1 when the signature\n"
+    "                         or, with BINARY or HEX, an image is not right\n"
+    "In a shell, quote the parentheses:\n"
+    "  vortle app.elf 'BIN(out/app.bin)' 'HEX(out/app.hex)' 'BA(0x2000)'\n"
     "\n"
-    "Exit codes: 0 signed or verified, 1 verification failed, 2 damaged ELF file (or an\n"
-    "            input cut short while it was read), 3 fatal error (a report follows)\n";
+    "Exit codes: 0 signed or verified, 1 verification failed, 2 damaged ELF file\n"
+    "            (or an input cut short while it was read), 3 fatal error (a report\n"
+    "            follows)\n";
 
 // Copies of the file names that outlive the pools.
 char keptIn[kNameCap];

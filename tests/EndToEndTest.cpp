@@ -432,8 +432,7 @@ TEST(EndToEnd, Verify) {
 
 TEST(EndToEnd, HelpAndVersion) {
     vt::TempDir dir;
-    const std::string usage =
-        "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [BASEADDRESS(<number>)]\n";
+    const std::string usage = "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]]\n";
     for (const char* only : {"--help", "-h", "/?", "--version", "-V"}) {
         SCOPED_TRACE(only);
         const vt::RunResult r = vt::RunVortle(dir.path, {only});
@@ -444,6 +443,11 @@ TEST(EndToEnd, HelpAndVersion) {
             EXPECT_EQ(r.out.substr(0, vt::kBanner.size() + usage.size()), vt::kBanner + usage);
             EXPECT_NE(r.out.find("Exit codes: 0 signed or verified, 1 verification failed"),
                       std::string::npos);
+            // Every line fits a terminal of 80 columns.
+            for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos;
+                 at = end + 1) {
+                EXPECT_LT(end - at, 80u) << r.out.substr(at, end - at);
+            }
         }
     }
     // Next to other arguments they are file names.

@@ -60,6 +60,8 @@ def main():
         f"Name: {name}\n"
         f"Version: {a.version}\n"
         f"Summary: {SUMMARY}\n"
+        "Author: The Vortle Authors\n"
+        "Author-email: vortle@users.noreply.invalid\n"
         "License: MIT\n"
         "Classifier: License :: OSI Approved :: MIT License\n"
         "Classifier: Programming Language :: C++\n"

@@ -30,6 +30,20 @@ function(first_segment file out)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix)
+# A plain install: the tool, its manual page and the CMake package, nothing of a package's.
+file(GLOB_RECURSE installed RELATIVE ${WORK}/prefix ${WORK}/prefix/*)
+foreach(file IN LISTS installed)
+  if(NOT file MATCHES "^(bin/vortle|share/man/man1/vortle\\.1(\\.gz)?|lib/cmake/vortle/[^/]+\\.cmake)$")
+    message(FATAL_ERROR "cmake --install put ${file} into the prefix")
+  endif()
+endforeach()
+find_program(READELF readelf)
+if(READELF)
+  execute_process(COMMAND ${READELF} -S ${WORK}/prefix/bin/vortle OUTPUT_VARIABLE sections)
+  if(sections MATCHES "\\.symtab")
+    message(FATAL_ERROR "the installed tool is not stripped")
+  endif()
+endif()
 run(${CMAKE_COMMAND} -S ${SOURCE}/examples/cmake-project -B ${WORK}/build -G Ninja
     -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/examples/cmake-project/arm-none-eabi.cmake
     -DCMAKE_PREFIX_PATH=${WORK}/prefix)

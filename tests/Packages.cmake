@@ -40,8 +40,16 @@ foreach(package ${packages})
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cannot list ${package}")
   endif()
-  if(package MATCHES "\\.zip$" AND list MATCHES "vortle\\.1\\.gz")
-    message(FATAL_ERROR "${package}: the manual page must be text on Windows")
+  if(package MATCHES "\\.zip$")
+    # The Windows zip: the tool and three text files at its top level, nothing else.
+    string(REGEX REPLACE "[\r\n]+" ";" entries "${list}")
+    list(FILTER entries EXCLUDE REGEX "/$|^$")
+    list(SORT entries)
+    if(NOT entries STREQUAL "LICENSE.txt;README.txt;${EXE};vortle.txt")
+      message(FATAL_ERROR "${package} holds ${entries}")
+    endif()
+    message(STATUS "${package}: complete")
+    continue()
   endif()
   foreach(want "bin/${EXE}" "share/man/man1/vortle.1" "share/doc/vortle/LICENSE"
                "share/doc/vortle/README.md"

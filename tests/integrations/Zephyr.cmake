@@ -80,12 +80,15 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objcopy could not move the firmware to 0x2000")
 endif()
 
+# The prj.conf lines of docs/recipes.md for an application behind a bootloader, as they stand.
+doc_block(${SOURCE}/docs/recipes.md "## Zephyr" "```" 1 documented)
+string(REPLACE "\n" "|" documented "${documented}")
 # The documented configurations, fields parted by "^": the name, prj.conf's lines beside
 # CONFIG_VORTLE_SIGN=y ("|" parts them), the linked firmware, the words VERIFY needs for the
 # files that keep load addresses, and what the build does.
 set(configs
   "defaults^^${GOOD_ELF}^^signs"
-  "behind a bootloader^CONFIG_FLASH_LOAD_OFFSET=0x2000|CONFIG_VORTLE_ARGS=\"BA(0x2000)\"^${OFFSET_ELF}^BA(0x2000)^signs"
+  "behind a bootloader^CONFIG_FLASH_LOAD_OFFSET=0x2000|${documented}^${OFFSET_ELF}^BA(0x2000)^signs"
   "CRP3 accepted^CONFIG_VORTLE_ARGS=\"CRP3\"^${BAD_ELF}^CRP3^signs"
   "stripped output^CONFIG_BUILD_OUTPUT_STRIPPED=y^${GOOD_ELF}^^signs"
   "S-records^CONFIG_BUILD_OUTPUT_S19=y^${GOOD_ELF}^^refused at configure"

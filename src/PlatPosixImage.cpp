@@ -156,13 +156,17 @@ std::FILE* PlatOpenDevice(const char* name) {
 
 namespace {
 
+// A temporary file's name: ".vortle-" and twelve characters from the system's random source.
+bool TempLeaf(char* leaf, size_t cap) {
+    char tag[13];
+    return cap >= 24 && RandomTag(tag, 12) && std::snprintf(leaf, cap, ".vortle-%s", tag) > 0;
+}
+
 // A named temporary file: created exclusively under a random name, never through a link (a
 // name planted in the folder is never ours). Its name goes to tmp.
 int CreateNamed(const PlatSpot& spot, char* tmp, size_t cap) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        char tag[13];
-        if (!RandomTag(tag, 12) || cap < 24) return -1;
-        std::snprintf(tmp, cap, ".vortle-%s", tag);
+        if (!TempLeaf(tmp, cap)) return -1;
         const int fd = openat(
             Dir(spot), tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
@@ -215,9 +219,7 @@ int PlatTempName(const PlatSpot& spot, char* tmp, size_t cap, std::FILE* fp) {
     if (tmp[0] != '\0') return 0;
     char name[32];
     for (int attempt = 0; attempt < 16; ++attempt) {
-        char tag[13];
-        if (!RandomTag(tag, 12) || cap < sizeof name) return -1;
-        std::snprintf(name, sizeof name, ".vortle-%s", tag);
+        if (cap < sizeof name || !TempLeaf(name, sizeof name)) return -1;
         if (LinkUnnamed(spot, fileno(fp), name)) {
             std::snprintf(tmp, cap, "%s", name);
             return 0;

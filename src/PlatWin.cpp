@@ -151,8 +151,8 @@ int PlatFileStatus(const char* /*name*/, PlatHandle file, PlatStat* status, bool
     if (write && (status->st_mode & _S_IWRITE) == 0) return kStatReadOnly;
     const uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     // A file of 2 GiB or more must not pass as a small one in the record's 32-bit count.
-    status->st_size = size > 0x7FFFFFFF ? -1 : static_cast<long>(size);
     if (size > 0x7FFFFFFF) return -1;
+    status->st_size = static_cast<long>(size);
     return 0;
 }
 

@@ -80,29 +80,22 @@ int PlatTempName(const PlatSpot& /*spot*/, char* /*tmp*/, size_t /*cap*/, std::F
 
 int PlatTempKeep(const PlatSpot& spot, const char* /*tmp*/, std::FILE* fp) {
     const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
-    // The rename through the open handle takes the system's full name of the image.
+    // The rename through the open handle takes the system's full name of the image: its
+    // long-name form, \\?\ turned into the object manager's \??\.
     wchar_t wide[kWideCap];
     wchar_t full[kWideCap];
-    if (!WideInto(spot.leaf, wide, kWideCap)) return -1;
-    const DWORD n = GetFullPathNameW(wide, kWideCap, full, nullptr);
-    if (n == 0 || n >= kWideCap) return -1;
-    const bool local = std::wcsncmp(full, L"\\\\?\\", 4) == 0;
-    const bool unc = !local && full[0] == L'\\' && full[1] == L'\\';
-    const wchar_t* prefix = unc ? L"\\??\\UNC\\" : L"\\??\\";
-    const wchar_t* rest = local ? full + 4 : unc ? full + 2 : full;
-    const size_t np = std::wcslen(prefix);
-    const size_t nr = std::wcslen(rest);
+    if (!WideInto(spot.leaf, wide, kWideCap) || !LongNameInto(wide, full, kWideCap)) return -1;
+    full[1] = L'?';
+    const size_t n = std::wcslen(full);
     constexpr size_t kAt = offsetof(FILE_RENAME_INFO, FileName);
-    const size_t size = kAt + (np + nr + 1) * sizeof(wchar_t);
-    alignas(FILE_RENAME_INFO) unsigned char buf[kAt + (16 + kWideCap) * sizeof(wchar_t)];
-    if (size > sizeof buf) return -1;
+    alignas(FILE_RENAME_INFO) unsigned char buf[kAt + kWideCap * sizeof(wchar_t)];
     std::memset(buf, 0, kAt);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
     info->ReplaceIfExists = TRUE;
-    info->FileNameLength = static_cast<DWORD>((np + nr) * sizeof(wchar_t));
-    std::memcpy(buf + kAt, prefix, np * sizeof(wchar_t));
-    std::memcpy(buf + kAt + np * sizeof(wchar_t), rest, (nr + 1) * sizeof(wchar_t));
+    info->FileNameLength = static_cast<DWORD>(n * sizeof(wchar_t));
+    std::memcpy(buf + kAt, full, (n + 1) * sizeof(wchar_t));
     if (!DeleteOnClose(h, false)) return -1;
+    const size_t size = kAt + (n + 1) * sizeof(wchar_t);
     if (!SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(size))) {
         DeleteOnClose(h, true);
         return -1;

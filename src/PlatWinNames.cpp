@@ -23,26 +23,36 @@ bool WideInto(const char* utf8, wchar_t* out, size_t cap) {
     return n != 0;
 }
 
-WideName::WideName(const char* utf8) : text{}, ok(false) {
-    wchar_t plain[kWideCap];
-    if (!WideInto(utf8, plain, kWideCap)) return;
-    const size_t len = std::wcslen(plain);
-    if (len < kClassicLimit || StartsWith(plain, L"\\\\?\\") || StartsWith(plain, L"\\\\.\\")) {
-        std::wmemcpy(text, plain, len + 1);
-        ok = true;
-        return;
+bool LongNameInto(const wchar_t* plain, wchar_t* out, size_t cap) {
+    if (StartsWith(plain, L"\\\\?\\")) {
+        if (std::wcslen(plain) >= cap) return false;
+        std::wcscpy(out, plain);
+        return true;
     }
     // The long-name form takes a whole name with backslashes only, as the system makes it.
     wchar_t full[kWideCap];
     const DWORD n = GetFullPathNameW(plain, kWideCap, full, nullptr);
-    if (n == 0 || n >= kWideCap) return;
+    if (n == 0 || n >= kWideCap) return false;
     const bool unc = full[0] == L'\\' && full[1] == L'\\';
     const wchar_t* prefix = unc ? L"\\\\?\\UNC\\" : L"\\\\?\\";
     const wchar_t* rest = unc ? full + 2 : full;
-    if (std::wcslen(prefix) + std::wcslen(rest) >= kWideCap) return;
-    std::wcscpy(text, prefix);
-    std::wcscat(text, rest);
-    ok = true;
+    if (std::wcslen(prefix) + std::wcslen(rest) >= cap) return false;
+    std::wcscpy(out, prefix);
+    std::wcscat(out, rest);
+    return true;
+}
+
+WideName::WideName(const char* utf8) : text{}, ok(false) {
+    wchar_t plain[kWideCap];
+    if (!WideInto(utf8, plain, kWideCap)) return;
+    const size_t len = std::wcslen(plain);
+    if (len < kClassicLimit || StartsWith(plain, L"\\\\.\\")) {
+        std::wmemcpy(text, plain, len + 1);
+        ok = true;
+        return;
+    }
+    ok = LongNameInto(plain, text, kWideCap);
+    if (!ok) text[0] = L'\0';
 }
 
 bool Utf8Into(const wchar_t* wide, char* out, size_t cap) {

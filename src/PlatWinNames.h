@@ -19,6 +19,10 @@ struct WideName {
     const wchar_t* c_str() const { return text; }
 };
 
+// The whole name of plain in its long-name form, \\?\C:\... or \\?\UNC\server\..., into out
+// (cap units); false when the system cannot make it whole or it does not fit.
+bool LongNameInto(const wchar_t* plain, wchar_t* out, size_t cap);
+
 // The UTF-8 form of a UTF-16 text (a lone surrogate becomes U+FFFD).
 std::string Utf8(const wchar_t* wide);
 // The same into a buffer of cap bytes; false when it does not fit.

@@ -2,6 +2,7 @@
 # installed copy with find_package(vortle) and vortle_sign(), and checks the signed files.
 #   cmake -DBUILD=<vortle build folder> -DSOURCE=<repository> -DWORK=<scratch folder>
 #         -DCTEST=<ctest> [-DRELEASE=1] -P ...
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 foreach(v BUILD SOURCE WORK CTEST)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "${v} is not set")

@@ -2,6 +2,7 @@
 # where it is installed), and no request is glued to the end of a text line, where it would
 # print as text ("refused..TP") instead of starting a paragraph.
 #   cmake -DPAGE=<vortle.1> -P ManLint.cmake
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 find_program(GROFF groff)
 if(GROFF)
   execute_process(COMMAND ${GROFF} -man -ww -z ${PAGE} RESULT_VARIABLE rc

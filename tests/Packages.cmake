@@ -2,6 +2,7 @@
 # manual page and the license; with LINT (the release build, linked statically as packaged)
 # and lintian installed, the Debian package must pass lintian without an error or a warning.
 #   cmake -DBUILD=<build folder> -DWORK=<scratch folder> -DEXE=<tool's file name> [-DLINT=ON] -P ...
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)

@@ -1,5 +1,6 @@
 # Every ```sh block of the README must be valid shell: each is checked with `sh -n`.
 #   cmake -DREADME=<README.md> -DWORK=<scratch folder> -P ReadmeShell.cmake
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 file(STRINGS ${README} lines)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})

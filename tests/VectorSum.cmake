@@ -1,5 +1,6 @@
 # vector_sum(<file> <offset> <out>): the sum of the eight little-endian words at offset in
 # file, 0 for a signed vector table.
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 function(vector_sum file offset out)
   file(READ "${file}" hex OFFSET ${offset} LIMIT 32 HEX)
   set(sum 0)

@@ -1,6 +1,7 @@
 # The Windows executable carries a version resource with the project's version, description,
 # copyright and original file name: its strings are UTF-16 in the PE resource section.
 #   cmake -DEXE=<vortle.exe> -DVERSION=<x.y> [-DOBJDUMP=<objdump>] -P VersionResource.cmake
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 if(OBJDUMP)
   execute_process(COMMAND ${OBJDUMP} -h ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0 OR NOT headers MATCHES "\\.rsrc")

@@ -1,6 +1,7 @@
 # Helpers of the integration tests: each runs a real build engine on a project folder whose
 # path holds a blank, once with a firmware vortle signs and once with one it refuses.
 #   -DVORTLE=<the tool> -DSOURCE=<repository> -DWORK=<scratch folder>
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 foreach(v VORTLE SOURCE WORK)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "${v} is not set")

@@ -3,6 +3,7 @@
 # integrations/eclipse/makefile.targets in the project's root a refused firmware stops the
 # build; with only the post-build line of integrations/eclipse/post-build.txt the build goes
 # on, but the line deletes the outputs and prints a line starting "Error:".
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 find_program(MAKE_PROGRAM make REQUIRED)
 

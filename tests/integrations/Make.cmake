@@ -1,5 +1,6 @@
 # GNU make with integrations/make/vortle.mk: the link recipe signs, a refused firmware fails
 # the build and fails it again on the next make, and a deleted image is made again.
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 find_program(MAKE_PROGRAM make REQUIRED)
 file(COPY ${SOURCE}/integrations/make/vortle.mk DESTINATION "${PROJECT}")

@@ -3,6 +3,7 @@
 # linked firmware by a copy, the extra script is run with the environment as PlatformIO runs
 # a "post:" script, and the .bin is made from the ELF with objcopy afterwards, as PlatformIO
 # makes it.
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 find_program(SCONS scons REQUIRED)
 find_program(OBJCOPY arm-none-eabi-objcopy REQUIRED)

@@ -6,7 +6,7 @@
 # --gap-fill 0xff), zephyr.hex and, on request, zephyr.strip are made before the
 # extra_post_build_commands run. A second stand-in has the newer post_build_patch_elf_commands,
 # which run before the images are made. Each documented configuration is built with both.
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25) # run by cmake -P: the policies are this version's
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 find_program(OBJCOPY arm-none-eabi-objcopy REQUIRED)
 find_program(NINJA ninja REQUIRED)

@@ -2,10 +2,9 @@
 #include <cstring>
 #include <string>
 
-#include "Argums.h"
-#include "Harness.h"
 #include "Fatal.h"
-#include "Range.h"
+#include "Harness.h"
+#include "Options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HarnessInit();
@@ -30,25 +29,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     HarnessReset();
     HarnessEnter();
+    Request r;
     try {
-        ArgPrepare(static_cast<int>(args.size()), argv.data());
-        Options();
+        ParseCommandLine(static_cast<int>(args.size()), argv.data(), r);
     } catch (const Stop& f) {
         HarnessLeave();
         HARNESS_CHECK(f.exit == kExitFatal);
-        HARNESS_CHECK(bom.echo == nullptr || std::strlen(bom.echo) < static_cast<size_t>(kCmdCap));
+        HARNESS_CHECK(r.echo == nullptr || std::strlen(r.echo) < static_cast<size_t>(kCommandLineCap));
         return 0;
     }
     HarnessLeave();
-    const size_t in = std::strlen(bom.inName);
+    const size_t in = std::strlen(r.inputName);
     HARNESS_CHECK(in >= 1 && in <= 1000); // names are taken whole or refused
-    HARNESS_CHECK(std::strlen(bom.binName) <= 1004);
-    HARNESS_CHECK(std::strlen(bom.hexName) <= 1004);
-    HARNESS_CHECK(std::strlen(bom.echo) < static_cast<size_t>(kCmdCap - 31));
-    HARNESS_CHECK(signa.position == 0 ||
-                  (signa.position == signa.start + 28 && signa.start <= 0xFF000000u));
-    HARNESS_CHECK((bom.flags & ~(kBomBinary | kBomVerify | kBomKeep | kBomHex | kBomCrp3)) == 0);
+    HARNESS_CHECK(std::strlen(r.binaryName) <= 1004);
+    HARNESS_CHECK(std::strlen(r.hexName) <= 1004);
+    HARNESS_CHECK(std::strlen(r.echo) < static_cast<size_t>(kCommandLineCap - 31));
+    HARNESS_CHECK(!r.range.Configured() ||
+                  (r.range.position == r.range.start + 28 && r.range.start <= 0xFF000000u));
+    HARNESS_CHECK(!r.staleImagesDue); // the command line alone never lets an image go
     // VERIFY, once read, keeps every image.
-    HARNESS_CHECK((bom.flags & kBomVerify) == 0 || (bom.flags & kBomKeep) != 0);
+    HARNESS_CHECK(!r.checkOnly || r.keepImages);
     return 0;
 }

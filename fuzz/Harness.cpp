@@ -7,18 +7,16 @@
 #include <unistd.h>
 
 #include "Alloc.h"
-#include "Argums.h"
 #include "Diag.h"
-#include "Vortle.h"
-#include "Pass.h"
-#include "Range.h"
 
 namespace {
 
-int home = -1; // the current folder outside the runs
+int home = -1;      // the current folder outside the runs
+std::string output; // what the run wrote to standard output
 
-// Standard output goes nowhere: a stream that takes every byte and makes no system call.
-ssize_t Discard(void*, const char*, size_t size) {
+// Standard output goes into memory: a stream that makes no system call.
+ssize_t Keep(void*, const char* bytes, size_t size) {
+    output.append(bytes, size);
     return static_cast<ssize_t>(size);
 }
 
@@ -27,7 +25,7 @@ ssize_t Discard(void*, const char*, size_t size) {
 const std::string& HarnessInit() {
     static std::string dir;
     if (dir.empty()) {
-        static const cookie_io_functions_t sink{nullptr, Discard, nullptr, nullptr};
+        static const cookie_io_functions_t sink{nullptr, Keep, nullptr, nullptr};
         if (std::FILE* f = fopencookie(nullptr, "w", sink)) {
             stdout = f;
             WhySink(f);
@@ -51,9 +49,11 @@ void HarnessLeave() {
 
 void HarnessReset() {
     FreeAll();
-    bom = Bom{};
-    signa = Signa{};
-    szStat[0] = '\0';
+    output.clear();
+}
+
+const std::string& HarnessOutput() {
+    return output;
 }
 
 void HarnessFail(const char* what) {

@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
-// Sends standard output nowhere (without a system call) and makes an
+// Sends standard output into memory (without a system call) and makes an
 // empty working folder on a memory file system where there is one. Returns that folder.
 const std::string& HarnessInit();
 // Makes the working folder the current one for one run, and back: relative names that a run
 // deletes then stay inside it.
 void HarnessEnter();
 void HarnessLeave();
-// Pools, records and the signature range as at program start.
+// The pools as at program start, and no output yet.
 void HarnessReset();
+// What the runs since the last reset wrote to standard output.
+const std::string& HarnessOutput();
 // Fails loudly: an invariant of the tool does not hold.
 [[noreturn]] void HarnessFail(const char* what);
 

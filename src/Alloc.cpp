@@ -7,35 +7,35 @@
 namespace {
 
 // Block header; the payload follows it directly.
-struct mcu {
-    mcu* next;
+struct Block {
+    Block* next;
     uint32_t used;
 };
 
 // Pool descriptor: first and last block of the chain.
-struct menv {
-    mcu* first;
-    mcu* last;
+struct Pool {
+    Block* first;
+    Block* last;
 };
 
-menv env[kPools];
+Pool pools[kPools];
 
-char* Payload(mcu* blk) {
-    return reinterpret_cast<char*>(blk) + sizeof(mcu);
+char* Payload(Block* blk) {
+    return reinterpret_cast<char*>(blk) + sizeof(Block);
 }
 
 [[noreturn]] void OutOfMem() {
-    Fatal(NFACT::OutOfMemory, "out of memory");
+    Fatal(Failure::OutOfMemory, "out of memory");
 }
 
-void* mcalloc(size_t size) {
+void* ZeroedBlock(size_t size) {
     void* p = std::calloc(1, size);
     if (p == nullptr) OutOfMem();
     return p;
 }
 
-mcu* ealloc(menv* e) {
-    mcu* blk = static_cast<mcu*>(mcalloc(kStdBlock));
+Block* AppendBlock(Pool* e) {
+    Block* blk = static_cast<Block*>(ZeroedBlock(kStdBlock));
     if (e->last == nullptr) {
         e->first = blk;
     } else {
@@ -45,9 +45,9 @@ mcu* ealloc(menv* e) {
     return blk;
 }
 
-void FreeChain(mcu* blk) {
+void FreeChain(Block* blk) {
     while (blk != nullptr) {
-        mcu* next = blk->next;
+        Block* next = blk->next;
         std::free(blk);
         blk = next;
     }
@@ -55,13 +55,13 @@ void FreeChain(mcu* blk) {
 
 } // namespace
 
-static_assert(sizeof(mcu) + kStdPayload <= kStdBlock, "the payload must fit a standard block");
+static_assert(sizeof(Block) + kStdPayload <= kStdBlock, "the payload must fit a standard block");
 
 void* GetMem(int len, int pool) {
     if (pool < 0 || pool >= kPools || len < 0) OutOfMem();
-    menv* e = &env[pool];
+    Pool* e = &pools[pool];
     if (len > kStdPayload) {
-        mcu* blk = static_cast<mcu*>(mcalloc(sizeof(mcu) + static_cast<size_t>(len)));
+        Block* blk = static_cast<Block*>(ZeroedBlock(sizeof(Block) + static_cast<size_t>(len)));
         if (e->first == nullptr) {
             e->last = blk;
         } else {
@@ -71,10 +71,10 @@ void* GetMem(int len, int pool) {
         blk->used = static_cast<uint32_t>(len);
         return Payload(blk);
     }
-    if (e->first == nullptr) ealloc(e);
+    if (e->first == nullptr) AppendBlock(e);
     uint32_t u = e->last->used;
     if (u + static_cast<uint32_t>(len) > static_cast<uint32_t>(kStdPayload)) {
-        ealloc(e);
+        AppendBlock(e);
         u = 0;
     }
     e->last->used += static_cast<uint32_t>(len);
@@ -83,9 +83,9 @@ void* GetMem(int len, int pool) {
 
 void FreeEnv(int pool) {
     if (pool < 0 || pool >= kPools) return;
-    FreeChain(env[pool].first);
-    env[pool].first = nullptr;
-    env[pool].last = nullptr;
+    FreeChain(pools[pool].first);
+    pools[pool].first = nullptr;
+    pools[pool].last = nullptr;
 }
 
 void FreeAll() {
@@ -95,7 +95,7 @@ void FreeAll() {
 int PoolChain(int pool, const void** payloads, uint32_t* used, int max) {
     if (pool < 0 || pool >= kPools) return 0;
     int n = 0;
-    for (mcu* blk = env[pool].first; blk != nullptr; blk = blk->next, ++n) {
+    for (Block* blk = pools[pool].first; blk != nullptr; blk = blk->next, ++n) {
         if (n < max) {
             payloads[n] = Payload(blk);
             used[n] = blk->used;
@@ -105,6 +105,6 @@ int PoolChain(int pool, const void** payloads, uint32_t* used, int max) {
 }
 
 const void* PoolLast(int pool) {
-    if (pool < 0 || pool >= kPools || env[pool].last == nullptr) return nullptr;
-    return Payload(env[pool].last);
+    if (pool < 0 || pool >= kPools || pools[pool].last == nullptr) return nullptr;
+    return Payload(pools[pool].last);
 }

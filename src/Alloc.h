@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-// Pool 0: command line and file names. Pool 1: ELF tables. Pool 2: released with the others.
+// The pools: the command line and the file names; the ELF tables; a third released with them.
+constexpr int kPoolCommandLine = 0;
+constexpr int kPoolElfTables = 1;
 constexpr int kPools = 3;
 // A standard block is one allocation of this size: the block header followed by the payload.
 constexpr int kStdBlock = 4112;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "Mapped.h"
+#include "MappedFile.h"
 
 namespace {
 
@@ -18,33 +18,29 @@ constexpr Level kLevels[] = {
 };
 constexpr int kCrp3 = 2; // its row
 
-struct Found {
-    uint32_t at;
-    int level; // row of kLevels
-};
-constexpr int kMaxFound = 16; // four addresses, each with up to four levels
-Found found[kMaxFound];
-int nFound;
-
 // The word as the part reads it: little-endian in every format, a big-endian ELF file too.
 uint32_t Word(const uint8_t* b) {
-    return Load32(b);
+    return LoadLittle32(b);
 }
 
+constexpr int kLevelCount = static_cast<int>(sizeof kLevels / sizeof kLevels[0]);
+
+} // namespace
+
 // Records the word at at when it is a special value; each level at an address once.
-void Judge(uint32_t at, uint32_t word) {
-    for (int k = 0; k < static_cast<int>(sizeof kLevels / sizeof kLevels[0]); ++k) {
+void CrpFindings::Judge(uint32_t at, uint32_t word) {
+    for (int k = 0; k < kLevelCount; ++k) {
         if (word != kLevels[k].value) continue;
-        for (int i = 0; i < nFound; ++i) {
-            if (found[i].at == at && found[i].level == k) return;
+        for (int i = 0; i < count_; ++i) {
+            if (found_[i].at == at && found_[i].level == k) return;
         }
-        if (nFound < kMaxFound) found[nFound++] = {at, k};
+        if (count_ < kMaxFound) found_[count_++] = {at, k};
     }
 }
 
 // The word at at as a flash tool leaves it: each byte from the last piece in the images'
 // order that holds it. Each piece that holds all four bytes is judged on its own as well.
-void Find(const Firmware& in, uint32_t at) {
+void CrpFindings::Gather(const Firmware& in, uint32_t at) {
     uint8_t word[4] = {};
     bool got[4] = {};
     Piece p;
@@ -65,29 +61,35 @@ void Find(const Firmware& in, uint32_t at) {
     if (got[0] && got[1] && got[2] && got[3]) Judge(at, Word(word));
 }
 
-} // namespace
-
-void CrpFind(const Firmware& in, const uint32_t* at, int n) {
-    nFound = 0;
+CrpFindings CrpFindings::Find(const Firmware& in, const uint32_t* at, int n) {
+    CrpFindings findings;
     for (int i = 0; i < n; ++i) {
         bool again = false;
         for (int k = 0; k < i; ++k) again |= at[k] == at[i];
-        if (!again) Find(in, at[i]);
+        if (!again) findings.Gather(in, at[i]);
     }
+    return findings;
 }
 
-bool CrpLocked(uint32_t& at) {
-    for (int i = 0; i < nFound; ++i) {
-        if (found[i].level != kCrp3) continue;
-        at = found[i].at;
+bool CrpFindings::Locked(uint32_t& at) const {
+    for (int i = 0; i < count_; ++i) {
+        if (found_[i].level != kCrp3) continue;
+        at = found_[i].at;
         return true;
     }
     return false;
 }
 
-void CrpPrint() {
-    for (int i = 0; i < nFound; ++i) {
-        std::printf("*** Code Read Protection %s at 0x%08X\n", kLevels[found[i].level].name,
-                    found[i].at);
+void CrpFindings::Print() const {
+    for (int i = 0; i < count_; ++i) {
+        std::printf("*** Code Read Protection %s at 0x%08X\n", kLevels[found_[i].level].name,
+                    found_[i].at);
     }
+}
+
+const char* CrpFindings::LevelOf(uint32_t word) {
+    for (const Level& l : kLevels) {
+        if (l.value == word) return l.name;
+    }
+    return nullptr;
 }

@@ -10,10 +10,28 @@
 constexpr uint32_t kCrpCortex = 0x2FC; // past a Cortex-M vector table
 constexpr uint32_t kCrpArm = 0x1FC;    // past an ARM-state exception table
 
-// Looks for the protection word at each of the n load addresses among the input's firmware
-// bytes.
-void CrpFind(const Firmware& in, const uint32_t* at, int n);
-// True when a word found is CRP3; at is then its address.
-bool CrpLocked(uint32_t& at);
-// Prints the report line of each word found with a special value.
-void CrpPrint();
+// The protection words with a special value that a run found, in the order found.
+class CrpFindings {
+  public:
+    // Looks for the protection word at each of the n load addresses among the input's
+    // firmware bytes.
+    static CrpFindings Find(const Firmware& in, const uint32_t* at, int n);
+    // True when a word found is CRP3; at is then its address.
+    bool Locked(uint32_t& at) const;
+    // Prints the report line of each word found.
+    void Print() const;
+    // The level's name of a special value ("CRP1", "CRP2", "CRP3", "NO_ISP"), or null.
+    static const char* LevelOf(uint32_t word);
+
+  private:
+    void Judge(uint32_t at, uint32_t word);
+    void Gather(const Firmware& in, uint32_t at);
+
+    struct Found {
+        uint32_t at;
+        int level; // row of the levels' table
+    };
+    static constexpr int kMaxFound = 16; // four addresses, each with up to four levels
+    Found found_[kMaxFound] = {};
+    int count_ = 0;
+};

@@ -12,7 +12,6 @@ namespace {
 constexpr size_t kLineCap = 1536; // a file name of 1004 characters and the cause
 char line[kLineCap];
 bool said;
-const char* reading = "the file's contents";
 std::FILE* sink;
 char outputFailure[256]; // why standard output could not be written; empty when it could
 
@@ -29,14 +28,6 @@ void Why(const char* file, const char* fmt, ...) {
     va_end(ap);
 }
 
-void Reading(const char* what) {
-    reading = what;
-}
-
-const char* ReadingWhat() {
-    return reading;
-}
-
 void WhyPrint(const char* file, const char* fallback) {
     if (!said) Why(file, "%s", fallback);
     std::FILE* out = sink != nullptr ? sink : stderr;
@@ -48,7 +39,6 @@ void WhyPrint(const char* file, const char* fallback) {
 void WhyReset() {
     said = false;
     outputFailure[0] = '\0';
-    reading = "the file's contents";
 }
 
 void FlushOutput() {

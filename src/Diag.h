@@ -7,9 +7,6 @@
 
 // Records the cause, unless one is recorded already. fmt is a fixed format.
 [[gnu::format(printf, 2, 3)]] void Why(const char* file, const char* fmt, ...);
-// Names what the reader is about to read, for the report of a read past the end of the file.
-void Reading(const char* what);
-const char* ReadingWhat();
 // Prints the recorded cause, or the fallback when none was said, and forgets it.
 void WhyPrint(const char* file, const char* fallback);
 // Forgets any cause (a new run).

@@ -5,8 +5,7 @@
 #include "Alloc.h"
 #include "Diag.h"
 #include "ElfTables.h"
-#include "Mapped.h"
-#include "Range.h"
+#include "Fatal.h"
 
 namespace {
 
@@ -37,9 +36,8 @@ bool Overlaps(uint64_t off, uint64_t len, uint64_t at, uint64_t size) {
 
 // True when any of the file bytes [off, off + len) belongs to the ELF header, the program
 // header table or the section header table: those bytes are never firmware.
-bool InHeaders(uint64_t off, uint64_t len) {
-    const Ehdr& h = mcx.hdr;
-    const uint64_t ehsize = h.e_ehsize > sizeof(Ehdr) ? h.e_ehsize : sizeof(Ehdr);
+bool InHeaders(const ElfHeader& h, uint64_t off, uint64_t len) {
+    const uint64_t ehsize = h.e_ehsize > sizeof(ElfHeader) ? h.e_ehsize : sizeof(ElfHeader);
     return Overlaps(off, len, 0, ehsize) ||
            Overlaps(off, len, h.e_phoff, static_cast<uint64_t>(h.e_phnum) * kPhEntry) ||
            Overlaps(off, len, h.e_shoff, static_cast<uint64_t>(h.e_shnum) * kShEntry);
@@ -47,19 +45,19 @@ bool InHeaders(uint64_t off, uint64_t len) {
 
 // True when section i is allocated and holds at least min bytes in the file; its file offset
 // then goes to off.
-bool AllocatedBytes(uint32_t i, uint32_t min, uint64_t& off) {
-    const uint8_t* entry = mcx.shdr + i * kShEntry;
-    off = Load32(entry + 16);
-    return (Load32(entry + 8) & kAllocBit) != 0 && Load32(entry + 4) != kNoBits &&
-           Load32(entry + 20) >= min;
+bool AllocatedBytes(const ElfTables& t, uint32_t i, uint32_t min, uint64_t& off) {
+    const uint8_t* entry = t.sections + i * kShEntry;
+    off = LoadLittle32(entry + 16);
+    return (LoadLittle32(entry + 8) & kAllocBit) != 0 && LoadLittle32(entry + 4) != kNoBits &&
+           LoadLittle32(entry + 20) >= min;
 }
 
 // True when an allocated section with file bytes, large enough for a vector table, begins at
 // file offset off.
-bool SectionStartsAt(uint64_t off) {
+bool SectionStartsAt(const ElfTables& t, uint64_t off) {
     uint64_t at;
-    for (uint32_t i = 0; i < mcx.hdr.e_shnum; ++i) {
-        if (AllocatedBytes(i, kMinTable, at) && at == off) return true;
+    for (uint32_t i = 0; i < t.header.e_shnum; ++i) {
+        if (AllocatedBytes(t, i, kMinTable, at) && at == off) return true;
     }
     return false;
 }
@@ -67,13 +65,13 @@ bool SectionStartsAt(uint64_t off) {
 // How many of the segment's first file bytes stay out of the image: where a linker put the
 // ELF headers at the start of a segment, they and the padding behind them up to the first
 // allocated section are no firmware (all of the segment when no such section follows).
-uint32_t ImageSkip(const Phdr& ph) {
-    if (ph.p_filesz == 0 || !InHeaders(ph.p_offset, 1)) return 0;
+uint32_t ImageSkip(const ElfTables& t, const Phdr& ph) {
+    if (ph.p_filesz == 0 || !InHeaders(t.header, ph.p_offset, 1)) return 0;
     const uint64_t from = ph.p_offset;
     uint64_t first = from + ph.p_filesz;
     uint64_t at;
-    for (uint32_t i = 0; i < mcx.hdr.e_shnum; ++i) {
-        if (AllocatedBytes(i, 1, at) && at >= from && at < first) first = at;
+    for (uint32_t i = 0; i < t.header.e_shnum; ++i) {
+        if (AllocatedBytes(t, i, 1, at) && at >= from && at < first) first = at;
     }
     return static_cast<uint32_t>(first - from);
 }
@@ -81,23 +79,26 @@ uint32_t ImageSkip(const Phdr& ph) {
 // The PT_LOAD segments of the program header table.
 class ElfFirmware : public MappedFirmware {
   public:
-    explicit ElfFirmware(const uint8_t* table) : pH(table) {}
+    ElfFirmware(const MappedFile& file, const ElfTables& tables, const uint8_t* programHeaders)
+        : MappedFirmware(file), tables_(tables), programHeaders_(programHeaders) {}
     bool Next(size_t& at, Piece& p) const override;
-    bool Holds(const Piece& p, uint32_t lo, uint64_t hi) const override;
+    bool Holds(const Piece& p, const SignatureRange& range) const override;
+    bool BigEndian() const override { return tables_.bigEndian; }
 
   private:
-    const uint8_t* pH; // program header table in host byte order, pool 1
+    ElfTables tables_;
+    const uint8_t* programHeaders_; // in host byte order, ELF-tables pool
 };
 
 // The PT_LOAD segments in table order, with their file bytes.
 bool ElfFirmware::Next(size_t& at, Piece& p) const {
-    const uint32_t n = mcx.hdr.e_phnum;
+    const uint32_t n = tables_.header.e_phnum;
     for (; at < n; ++at) {
         Phdr ph;
-        std::memcpy(&ph, pH + at * kPhEntry, sizeof ph);
+        std::memcpy(&ph, programHeaders_ + at * kPhEntry, sizeof ph);
         if (ph.p_type != kLoad) continue;
         ++at;
-        p = Piece{ph.p_paddr, ph.p_filesz, ImageSkip(ph), ph.p_offset, 0};
+        p = Piece{ph.p_paddr, ph.p_filesz, ImageSkip(tables_, ph), ph.p_offset, 0};
         return true;
     }
     return false;
@@ -106,43 +107,45 @@ bool ElfFirmware::Next(size_t& at, Piece& p) const {
 // True when the segment holds the whole range and the whole signature word in its file bytes:
 // either the segment starts at the range, or the range starts an allocated section inside it.
 // Bytes that the ELF headers occupy never hold it.
-bool ElfFirmware::Holds(const Piece& p, uint32_t lo, uint64_t hi) const {
-    const uint32_t limit = signa.end + kUnit - signa.start;
+bool ElfFirmware::Holds(const Piece& p, const SignatureRange& r) const {
+    const uint32_t limit = r.end + kUnit - r.start;
     const uint64_t segEnd = static_cast<uint64_t>(p.addr) + p.len;
-    if (p.len == 0 || static_cast<uint64_t>(signa.end) + kUnit > segEnd ||
-        static_cast<uint64_t>(signa.position) + kUnit > segEnd) {
+    if (p.len == 0 || static_cast<uint64_t>(r.end) + kUnit > segEnd ||
+        static_cast<uint64_t>(r.position) + kUnit > segEnd) {
         return false;
     }
-    const uint64_t rangeAt = static_cast<uint64_t>(p.fileOff) + (signa.start - p.addr);
-    if (p.addr == signa.start) {
-        if (!(signa.start < signa.end && p.len > limit)) return false;
-    } else if (p.addr > signa.start || !SectionStartsAt(rangeAt)) {
+    const uint64_t rangeAt = static_cast<uint64_t>(p.fileOff) + (r.start - p.addr);
+    if (p.addr == r.start) {
+        if (!(r.start < r.end && p.len > limit)) return false;
+    } else if (p.addr > r.start || !SectionStartsAt(tables_, rangeAt)) {
         return false;
     }
-    return lo >= p.addr && !InHeaders(static_cast<uint64_t>(p.fileOff) + (lo - p.addr), hi - lo);
+    const uint32_t lo = r.WindowLo();
+    const uint64_t hi = r.WindowHi();
+    return lo >= p.addr &&
+           !InHeaders(tables_.header, static_cast<uint64_t>(p.fileOff) + (lo - p.addr), hi - lo);
 }
 
 } // namespace
 
-std::unique_ptr<Firmware> ElfInput() {
-    ReadElfHeader();
-    if (mcx.err == 0) ReadElfSections();
-    if (mcx.err != 0) return nullptr;
-    if (mcx.hdr.e_phoff == 0) {
-        RefuseElf("it has no program header table (an object file or a stripped-down one); "
-                  "sign the linked executable");
-        return nullptr;
+std::unique_ptr<Firmware> ElfInput(MappedFile& file) {
+    const ElfTables tables = ReadElfTables(file);
+    const ElfHeader& h = tables.header;
+    if (h.e_phoff == 0) {
+        RefuseElf(file, "it has no program header table (an object file or a stripped-down one); "
+                        "sign the linked executable");
     }
-    Reading("the program header table");
-    uint32_t CsActual = 0; // file bytes of the segments that count as loadable
-    const uint32_t n = mcx.hdr.e_phnum;
+    file.Reading("the program header table");
+    uint32_t loadable = 0; // file bytes of the segments that count as loadable
+    const uint32_t n = h.e_phnum;
     // A table that does not fit into the file ends the pass before its memory is taken.
-    Span(mcx.hdr.e_phoff, n * kPhEntry);
-    uint8_t* pH = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 1) * kPhEntry), 1));
-    SetPos(mcx.hdr.e_phoff);
+    const uint8_t* table = file.Slice(h.e_phoff, n * kPhEntry);
+    uint8_t* headers =
+        static_cast<uint8_t*>(GetMem(static_cast<int>((n + 1) * kPhEntry), kPoolElfTables));
     for (uint32_t i = 0; i < n; ++i) {
         uint32_t word[8];
-        for (uint32_t& v : word) v = MakeW32(ReadW32());
+        std::memcpy(word, table + i * kPhEntry, sizeof word);
+        for (uint32_t& v : word) v = HostOrder32(v, tables.bigEndian);
         Phdr ph;
         std::memcpy(&ph, word, sizeof ph);
         // A read-write segment at file offset 0 that is mostly zero-filled keeps no file bytes.
@@ -155,13 +158,10 @@ std::unique_ptr<Firmware> ElfInput() {
         }
         if (ph.p_memsz != 0 &&
             ((ph.p_flags & kExecBit) != 0 || (ph.p_paddr == 0 && ph.p_type == kLoad))) {
-            CsActual += ph.p_filesz;
+            loadable += ph.p_filesz;
         }
-        std::memcpy(pH + i * kPhEntry, &ph, sizeof ph);
+        std::memcpy(headers + i * kPhEntry, &ph, sizeof ph);
     }
-    if (CsActual == 0) {
-        RefuseElf("no loadable segment holds file bytes of firmware");
-        return nullptr;
-    }
-    return std::make_unique<ElfFirmware>(pH);
+    if (loadable == 0) RefuseElf(file, "no loadable segment holds file bytes of firmware");
+    return std::make_unique<ElfFirmware>(file, tables, headers);
 }

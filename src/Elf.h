@@ -5,6 +5,6 @@
 
 #include "Firmware.h"
 
-// Reads the ELF header, the section and the program header tables. The input, or null when
-// the file has no program header table or is refused (the tables' error number says so).
-std::unique_ptr<Firmware> ElfInput();
+// Reads the ELF header, the section and the program header tables of the mapped file; a file
+// that cannot be signed as an ELF executable is refused.
+std::unique_ptr<Firmware> ElfInput(MappedFile& file);

@@ -5,9 +5,7 @@
 
 #include "Alloc.h"
 #include "Diag.h"
-#include "Mapped.h"
-
-Mcx mcx;
+#include "Fatal.h"
 
 namespace {
 
@@ -23,113 +21,90 @@ constexpr const char* kNoElfHeader =
     "the ELF header (it is no ELF file: vortle takes ELF files, Intel HEX files (first "
     "character ':') and raw images named *.bin)";
 
-Ehdr ehdr;
+// The header in host byte order; a file that is no ARM executable is refused.
+void ReadHeader(MappedFile& file, ElfTables& t) {
+    constexpr uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
+    const bool magic = file.Size() >= 4 && std::memcmp(file.Slice(0, 4), kMagic, 4) == 0;
+    file.Reading(magic ? "the ELF header" : kNoElfHeader);
+    ElfHeader& h = t.header;
+    std::memcpy(&h, file.Slice(0, sizeof h), sizeof h);
+    t.bigEndian = h.e_ident[5] == kBigEndian;
+    for (uint16_t* f : {&h.e_type, &h.e_machine, &h.e_ehsize, &h.e_phentsize, &h.e_phnum,
+                        &h.e_shentsize, &h.e_shnum, &h.e_shstrndx}) {
+        *f = HostOrder16(*f, t.bigEndian);
+    }
+    for (uint32_t* f : {&h.e_version, &h.e_entry, &h.e_phoff, &h.e_shoff, &h.e_flags}) {
+        *f = HostOrder32(*f, t.bigEndian);
+    }
+    if (h.e_type == kExec && h.e_machine == kMachine) return;
+    if (!magic) {
+        Why(file.Name(), "no ELF file (it does not start with 0x7F 'ELF'); %s", kInputs);
+    } else if (h.e_type != kExec) {
+        Why(file.Name(), "not a usable ELF file: its type is %u, an executable's is 2", h.e_type);
+    } else {
+        Why(file.Name(), "not a usable ELF file: its machine is %u, ARM's is 40", h.e_machine);
+    }
+    Fatal(Failure::InvalidElf, file.Name());
+}
 
 // The section-name string table: its entry must be a string table named .shstrtab, and its
-// bytes are copied into pool 1.
-int LocateShStrTab() {
-    Reading("the section-name string table");
-    mcx.strTab = nullptr;
-    mcx.strOff = 0;
-    mcx.strSize = 0;
-    if (mcx.hdr.e_shstrndx >= mcx.hdr.e_shnum) {
-        RefuseElf("the index of its section-name string table lies outside the section table");
-        return 0;
+// bytes are copied into the ELF-tables pool. The entry is still in the file's byte order.
+void ReadNameTable(MappedFile& file, ElfTables& t) {
+    file.Reading("the section-name string table");
+    if (t.header.e_shstrndx >= t.header.e_shnum) {
+        RefuseElf(file, "the index of its section-name string table lies outside the section "
+                        "table");
     }
-    // The entry is still in the file's byte order.
-    const uint8_t* entry = mcx.shdr + mcx.hdr.e_shstrndx * kShEntry;
-    const uint32_t shName = MakeW32(Load32(entry + 0));
-    const uint32_t shType = MakeW32(Load32(entry + 4));
-    const uint32_t shOffset = MakeW32(Load32(entry + 16));
-    const uint32_t shSize = MakeW32(Load32(entry + 20));
-    if (shType != kStrTab) {
-        RefuseElf("its section-name string table is no string table");
-        return 0;
-    }
+    const uint8_t* entry = t.sections + t.header.e_shstrndx * kShEntry;
+    const uint32_t shName = HostOrder32(LoadLittle32(entry + 0), t.bigEndian);
+    const uint32_t shType = HostOrder32(LoadLittle32(entry + 4), t.bigEndian);
+    const uint32_t shOffset = HostOrder32(LoadLittle32(entry + 16), t.bigEndian);
+    const uint32_t shSize = HostOrder32(LoadLittle32(entry + 20), t.bigEndian);
+    if (shType != kStrTab) RefuseElf(file, "its section-name string table is no string table");
     // The section's own name must lie inside the file, NUL included.
     const uint64_t namePos = static_cast<uint64_t>(shOffset) + shName;
-    if (namePos >= xfi.size) {
-        RefuseElf("the name of its section-name string table lies outside the file");
-        return 0;
+    if (namePos >= file.Size()) {
+        RefuseElf(file, "the name of its section-name string table lies outside the file");
     }
-    SetPos(static_cast<uint32_t>(namePos));
-    const uint64_t left = xfi.size - namePos;
-    if (std::memchr(pBuf, 0, left) == nullptr ||
-        std::strcmp(reinterpret_cast<const char*>(pBuf), kShStrTab) != 0) {
-        RefuseElf("its section-name string table is not named .shstrtab");
-        return 0;
+    const uint32_t left = file.Size() - static_cast<uint32_t>(namePos);
+    const char* name =
+        reinterpret_cast<const char*>(file.Slice(static_cast<uint32_t>(namePos), left));
+    if (std::memchr(name, 0, left) == nullptr || std::strcmp(name, kShStrTab) != 0) {
+        RefuseElf(file, "its section-name string table is not named .shstrtab");
     }
-    mcx.strOff = shOffset;
-    mcx.strSize = shSize;
+    t.nameTableOffset = shOffset;
+    t.nameTableSize = shSize;
     // The table's range is tested before its copy is taken from the pool.
-    Span(shOffset, shSize);
-    mcx.strTab = static_cast<char*>(GetMem(static_cast<int>(shSize + kStrPad), 1));
-    Read(mcx.strTab, shSize);
-    return 1;
+    const uint8_t* bytes = file.Slice(shOffset, shSize);
+    t.nameTable = static_cast<char*>(GetMem(static_cast<int>(shSize + kStrPad), kPoolElfTables));
+    std::memcpy(t.nameTable, bytes, shSize);
+}
+
+// The section header table, in host byte order.
+void ReadSections(MappedFile& file, ElfTables& t) {
+    file.Reading("the section header table");
+    file.Slice(t.header.e_shoff, 0);
+    const uint32_t n = t.header.e_shnum;
+    if (n == 0) RefuseElf(file, "it has no section table");
+    const uint8_t* table = file.Slice(t.header.e_shoff, n * kShEntry);
+    t.sections = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 2) * kShEntry), kPoolElfTables));
+    std::memcpy(t.sections, table, n * kShEntry);
+    ReadNameTable(file, t);
+    for (uint32_t i = 0; i < n * kShEntry; i += 4) {
+        StoreLittle32(t.sections + i, HostOrder32(LoadLittle32(t.sections + i), t.bigEndian));
+    }
 }
 
 } // namespace
 
-void RefuseElf(const char* why) {
-    Why(xfi.name, "not a usable ELF file: %s", why);
-    mcx.err = kErrRefused;
+void RefuseElf(const MappedFile& file, const char* why) {
+    Why(file.Name(), "not a usable ELF file: %s", why);
+    Fatal(Failure::InvalidElf, file.Name());
 }
 
-void ClearVariables() {
-    mcx = Mcx{};
-    xfi = iFi{};
-    xfi.hFile = kNoHandle;
-    xfi.hMap = kNoHandle;
-}
-
-void ReadElfHeader() {
-    constexpr uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
-    const bool magic = xfi.size >= 4 && std::memcmp(xfi.view, kMagic, 4) == 0;
-    Reading(magic ? "the ELF header" : kNoElfHeader);
-    SetPos(0);
-    Read(&ehdr, sizeof ehdr);
-    BigEnd = 0;
-    if (ehdr.e_ident[5] == kBigEndian) {
-        BigEnd = 1;
-        for (uint16_t* f : {&ehdr.e_type, &ehdr.e_machine}) *f = MakeW16(*f);
-        for (uint32_t* f :
-             {&ehdr.e_version, &ehdr.e_entry, &ehdr.e_phoff, &ehdr.e_shoff, &ehdr.e_flags}) {
-            *f = MakeW32(*f);
-        }
-        for (uint16_t* f : {&ehdr.e_ehsize, &ehdr.e_phentsize, &ehdr.e_phnum, &ehdr.e_shentsize,
-                            &ehdr.e_shnum, &ehdr.e_shstrndx}) {
-            *f = MakeW16(*f);
-        }
-    }
-    if (ehdr.e_type != kExec || ehdr.e_machine != kMachine) {
-        mcx.err = kErrRefused;
-        if (!magic) {
-            Why(xfi.name, "no ELF file (it does not start with 0x7F 'ELF'); %s", kInputs);
-        } else if (ehdr.e_type != kExec) {
-            Why(xfi.name, "not a usable ELF file: its type is %u, an executable's is 2",
-                ehdr.e_type);
-        } else {
-            Why(xfi.name, "not a usable ELF file: its machine is %u, ARM's is 40", ehdr.e_machine);
-        }
-    }
-    mcx.hdr = ehdr;
-}
-
-void ReadElfSections() {
-    Reading("the section header table");
-    SetPos(mcx.hdr.e_shoff);
-    const uint32_t n = mcx.hdr.e_shnum;
-    if (n == 0) {
-        RefuseElf("it has no section table");
-        return;
-    }
-    Span(mcx.hdr.e_shoff, n * kShEntry);
-    mcx.shdr = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 2) * kShEntry), 1));
-    Read(mcx.shdr, n * kShEntry);
-    if (LocateShStrTab() == 0) {
-        mcx.err = kErrRefused;
-        return;
-    }
-    for (uint32_t i = 0; i < n * kShEntry; i += 4)
-        Store32(mcx.shdr + i, MakeW32(Load32(mcx.shdr + i)));
+ElfTables ReadElfTables(MappedFile& file) {
+    ElfTables t{};
+    ReadHeader(file, t);
+    ReadSections(file, t);
+    return t;
 }

@@ -1,14 +1,15 @@
-// The ELF file's tables: its header and its section header table with the section-name
-// string table, read through the bounded reader, in host byte order.
+// The ELF file's tables: its header and its section header table with the section-name string
+// table, read through the bounded accessor, in host byte order.
 #pragma once
 
 #include <cstdint>
 
-constexpr int32_t kErrRefused = 59;
+#include "MappedFile.h"
+
 constexpr uint32_t kShEntry = 40; // section header entry size
 
 // The 32-bit ELF header.
-struct Ehdr {
+struct ElfHeader {
     uint8_t e_ident[16];
     uint16_t e_type;
     uint16_t e_machine;
@@ -24,24 +25,20 @@ struct Ehdr {
     uint16_t e_shnum;
     uint16_t e_shstrndx;
 };
-static_assert(sizeof(Ehdr) == 52, "the ELF header is 52 bytes");
+static_assert(sizeof(ElfHeader) == 52, "the ELF header is 52 bytes");
 
 // What the tables say.
-struct Mcx {
-    Ehdr hdr;         // the ELF header in host byte order
-    uint8_t* shdr;    // section header table (40-byte entries), pool 1
-    uint32_t strOff;  // sh_offset of the section-name string table
-    uint32_t strSize; // its sh_size
-    char* strTab;     // copy of the string table followed by 16 zero bytes, pool 1
-    int32_t err;      // 0, or kErrRefused
+struct ElfTables {
+    ElfHeader header;             // in host byte order
+    bool bigEndian;               // the file's byte order
+    uint8_t* sections;            // section header table (40-byte entries), ELF-tables pool
+    uint32_t nameTableOffset;     // sh_offset of the section-name string table
+    uint32_t nameTableSize;       // its sh_size
+    char* nameTable;              // copy of that table followed by 16 zero bytes, ELF-tables pool
 };
-extern Mcx mcx;
 
-// Forgets the tables and the mapped file of an earlier run.
-void ClearVariables();
-// Reads the ELF header; a file that is no ARM executable is refused (the error number).
-void ReadElfHeader();
-// Reads the section header table and the section-name string table.
-void ReadElfSections();
-// Refuses the ELF file: says which test it failed and sets the error number.
-void RefuseElf(const char* why);
+// Reads the ELF header, the section header table and the section-name string table. A file
+// that is no ARM executable, or whose tables cannot be used, is refused.
+ElfTables ReadElfTables(MappedFile& file);
+// Refuses the ELF file: says which test it failed and stops the run with the invalid-ELF report.
+[[noreturn]] void RefuseElf(const MappedFile& file, const char* why);

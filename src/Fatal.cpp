@@ -7,7 +7,7 @@
 
 namespace {
 
-// Header lines and detail format of each fatal code, indexed by the code.
+// Header lines and detail format of each failure, indexed by its number.
 struct Report {
     const char* header;
     const char* detail;
@@ -34,21 +34,21 @@ constexpr Report kReports[kCodes + 1] = {
 
 // The diagnostic line of a fatal report: the cause a deeper step said, else the report's own
 // words with the file concerned.
-void SayWhy(NFACT code, const char* text, const char* in) {
-    switch (code) {
-    case NFACT::CmdLine:
-    case NFACT::InvalidArg:
-    case NFACT::NumRange:
-    case NFACT::InvalidNum:
+void SayWhy(Failure failure, const char* text, const char* in) {
+    switch (failure) {
+    case Failure::CmdLine:
+    case Failure::InvalidArg:
+    case Failure::NumRange:
+    case Failure::InvalidNum:
         WhyPrint("command line", text);
         return;
-    case NFACT::CreateFile:
+    case Failure::CreateFile:
         WhyPrint(text, "cannot create the image");
         return;
-    case NFACT::IoError:
+    case Failure::IoError:
         WhyPrint(text, "cannot write the image");
         return;
-    case NFACT::OutOfMemory:
+    case Failure::OutOfMemory:
         WhyPrint(in[0] != '\0' ? in : "vortle", "out of memory");
         return;
     default:
@@ -59,26 +59,26 @@ void SayWhy(NFACT code, const char* text, const char* in) {
 
 } // namespace
 
-void Fatal(NFACT code, const char* text) {
-    Stop stop{kExitFatal, code, {}};
+void Fatal(Failure failure, const char* text) {
+    Stop stop{kExitFatal, failure, {}};
     std::snprintf(stop.text, sizeof stop.text, "%s", text != nullptr ? text : "");
     throw stop;
 }
 
 void CutShort() {
-    throw Stop{kExitReaderAbort, NFACT{}, {}};
+    throw Stop{kExitReaderAbort, Failure{}, {}};
 }
 
 void FatalReport(const Stop& stop, const char* echo, const char* input) {
-    const int c = static_cast<int>(stop.code);
+    const int c = static_cast<int>(stop.failure);
     if (c >= 1 && c <= kCodes) {
         std::fputs(kReports[c].header, stdout);
-        if (stop.code == NFACT::CmdLine) {
+        if (stop.failure == Failure::CmdLine) {
             std::printf("***  Command line: '%s'\n", echo != nullptr ? echo : "");
         }
         std::printf(kReports[c].detail, stop.text);
     }
     std::fputs("*** Vortle terminated.\n", stdout);
     FlushOutput();
-    SayWhy(stop.code, stop.text, input != nullptr ? input : "");
+    SayWhy(stop.failure, stop.text, input != nullptr ? input : "");
 }

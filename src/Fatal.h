@@ -4,7 +4,7 @@
 #pragma once
 
 // The fatal conditions; each selects a fixed report.
-enum class NFACT : int {
+enum class Failure : int {
     CmdLine = 1,        // command-line grammar, prints the echo of what was parsed
     InvalidArg = 2,     // unrecognised keyword
     OutOfMemory = 3,    // memory exhaustion
@@ -26,12 +26,12 @@ constexpr int kExitFatal = 3;
 // The one error of a run.
 struct Stop {
     int exit;        // kExitFatal, or the reader's abort
-    NFACT code;      // the report of a fatal stop (none for the reader's abort)
+    Failure failure;      // the report of a fatal stop (none for the reader's abort)
     char text[1100]; // its text: a file name of up to 1000 characters and a line number
 };
 
-// Stops the run with the report of code and the caller's text.
-[[noreturn]] void Fatal(NFACT code, const char* text);
+// Stops the run with the report of failure and the caller's text.
+[[noreturn]] void Fatal(Failure failure, const char* text);
 // Stops the run as cut short: the input ends before what it describes.
 [[noreturn]] void CutShort();
 

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "MappedFile.h"
+#include "Range.h"
+
 // One piece of firmware: bytes at consecutive load addresses.
 struct Piece {
     uint32_t addr;    // load address of the first byte
@@ -37,10 +40,9 @@ class Firmware {
     // The piece at cursor at (0 for the first) in the order the images take them; at then
     // stands at the next one. False after the last.
     virtual bool Next(size_t& at, Piece& p) const = 0;
-    // True when the piece holds the whole signature range and the signature word, whose bytes
-    // are the lo..hi load addresses (hi exclusive).
-    virtual bool Holds(const Piece& p, uint32_t lo, uint64_t hi) const {
-        return InsidePiece(p, lo, hi);
+    // True when the piece holds the whole signature range and the signature word.
+    virtual bool Holds(const Piece& p, const SignatureRange& range) const {
+        return InsidePiece(p, range.WindowLo(), range.WindowHi());
     }
     // True when the addr..addr+len bytes are firmware bytes of the piece: bytes the images
     // take, present in the file.
@@ -52,13 +54,19 @@ class Firmware {
     virtual void Emit(const Piece& p, ImageSink& sink) = 0;
     // True for a raw image, loaded at address 0 as a whole.
     virtual bool Raw() const { return false; }
+    // True when the firmware's words are big-endian (a big-endian ELF file).
+    virtual bool BigEndian() const { return false; }
 };
 
 // Pieces whose bytes stand in the mapped input file as they are (ELF and raw inputs).
 class MappedFirmware : public Firmware {
   public:
+    explicit MappedFirmware(const MappedFile& file) : file_(file) {}
     bool Has(const Piece& p, uint32_t addr, uint32_t len) const override;
     void Read(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len) const override;
     void Store(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len) override;
     void Emit(const Piece& p, ImageSink& sink) override;
+
+  protected:
+    const MappedFile& file_;
 };

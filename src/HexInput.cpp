@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <vector>
 
 #include "Diag.h"
 #include "Fatal.h"
-#include "HexRecords.h"
-#include "Mapped.h"
+#include "HexCodec.h"
 
 namespace {
 
@@ -31,7 +31,10 @@ bool ByAddress(const Run& a, const Run& b) {
 
 class HexFirmware : public Firmware {
   public:
-    HexFirmware() : text_(Span(0, xfi.size)), size_(xfi.size) { Scan(); }
+    explicit HexFirmware(MappedFile& file)
+        : file_(file), text_(file.Slice(0, file.Size())), size_(file.Size()) {
+        Scan();
+    }
     bool Next(size_t& at, Piece& p) const override;
     bool Has(const Piece& p, uint32_t addr, uint32_t len) const override {
         return InsidePiece(p, addr, static_cast<uint64_t>(addr) + len);
@@ -51,11 +54,12 @@ class HexFirmware : public Firmware {
     size_t RunAt(const Piece& p, uint32_t addr) const;
     template <class Fn> void Records(const Piece& p, uint64_t from, uint64_t to, Fn fn) const;
 
-    const uint8_t* text_; // the whole mapped file
+    MappedFile& file_;
+    uint8_t* text_; // the whole mapped file
     uint32_t size_;
     std::deque<Run> runs_; // in file order while the file is scanned, then by address
-    char because_[160];    // what is wrong with the line a fault names
-    uint8_t chunk_[65536]; // image bytes gathered from the records of a piece
+    char because_[160];          // what is wrong with the line a fault names
+    std::vector<uint8_t> chunk_; // image bytes gathered from the records of a piece
 };
 
 // True when two of the runs that start at file offsets up to last share an address (the runs
@@ -81,7 +85,7 @@ uint32_t HexFirmware::LineHolding(const Run& r, uint64_t addr) const {
     uint64_t a = r.first;
     HexLine l;
     for (uint32_t pos = r.fileOff; pos < size_; pos = l.next) {
-        if (!HexSplit(text_, size_, pos, l)) continue;
+        if (!HexSplitLine(text_, size_, pos, l)) continue;
         const uint32_t n = HexDataCount(text_ + l.at);
         if (n == 0) continue;
         if (a + n > addr) return LineOf(l.at);
@@ -135,10 +139,10 @@ void HexFirmware::Invalid(uint32_t line) {
     } else {
         std::memcpy(because_, fault, sizeof fault);
     }
-    Why(xfi.name, "invalid Intel HEX file: line %u: %s", line, because_);
-    char detail[sizeof xfi.name + 32];
-    std::snprintf(detail, sizeof detail, "'%s' (line %u)", xfi.name, line);
-    Fatal(NFACT::HexFile, detail);
+    Why(file_.Name(), "invalid Intel HEX file: line %u: %s", line, because_);
+    char detail[sizeof Stop{}.text];
+    std::snprintf(detail, sizeof detail, "'%s' (line %u)", file_.Name(), line);
+    Fatal(Failure::HexFile, detail);
 }
 
 // A record whose type needs another count of data bytes.
@@ -155,7 +159,7 @@ void HexFirmware::Scan() {
     uint32_t line = 1;
     HexLine l;
     for (uint32_t pos = 0; pos < size_; pos = l.next, ++line) {
-        if (!HexSplit(text_, size_, pos, l)) continue;
+        if (!HexSplitLine(text_, size_, pos, l)) continue;
         if (ended) {
             std::snprintf(because_, sizeof because_, "a record after the end record");
             Invalid(line);
@@ -244,7 +248,7 @@ void HexFirmware::Records(const Piece& p, uint64_t from, uint64_t to, Fn fn) con
         const uint64_t end = runs_[i].End();
         HexLine l;
         for (uint32_t pos = runs_[i].fileOff; a < end && a < to; pos = l.next) {
-            if (!HexSplit(text_, size_, pos, l)) continue;
+            if (!HexSplitLine(text_, size_, pos, l)) continue;
             const uint32_t n = HexDataCount(text_ + l.at);
             if (n == 0) continue;
             if (a + n > from) {
@@ -269,7 +273,6 @@ void HexFirmware::Read(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len
 // unless the line holds a lower-case hex letter.
 void HexFirmware::Store(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len) {
     const uint64_t to = static_cast<uint64_t>(addr) + len;
-    uint8_t* view = xfi.view;
     Records(p, addr, to, [&](uint64_t a, const HexLine& l) {
         bool lower = false;
         for (uint32_t i = l.at; i < l.end; ++i) lower |= text_[i] >= 'a' && text_[i] <= 'f';
@@ -280,32 +283,34 @@ void HexFirmware::Store(const Piece& p, uint32_t addr, const uint8_t* src, uint3
             const uint64_t at = a + i - 4;
             if (i >= 4 && at >= addr && at < to && src[at - addr] != b) {
                 b = src[at - addr];
-                HexPutDigits(view + l.at + 1 + 2 * i, b, lower);
+                HexPutDigits(text_ + l.at + 1 + 2 * i, b, lower);
             }
             sum = static_cast<uint8_t>(sum + b);
         }
         const uint8_t check = static_cast<uint8_t>(0u - sum);
-        if (check != l.b[4 + n]) HexPutDigits(view + l.at + 1 + 2 * (4 + n), check, lower);
+        if (check != l.b[4 + n]) HexPutDigits(text_ + l.at + 1 + 2 * (4 + n), check, lower);
     });
 }
 
 void HexFirmware::Emit(const Piece& p, ImageSink& sink) {
+    constexpr size_t kChunk = 65536;
+    chunk_.resize(kChunk);
     uint32_t fill = 0;
     const uint64_t to = static_cast<uint64_t>(p.addr) + p.len;
     Records(p, p.addr, to, [&](uint64_t, const HexLine& l) {
         const uint32_t n = l.b[0];
-        if (fill + n > sizeof chunk_) {
-            sink.Data(chunk_, fill, -1);
+        if (fill + n > kChunk) {
+            sink.Data(chunk_.data(), fill, -1);
             fill = 0;
         }
-        std::memcpy(chunk_ + fill, l.b + 4, n);
+        std::memcpy(chunk_.data() + fill, l.b + 4, n);
         fill += n;
     });
-    sink.Data(chunk_, fill, -1);
+    sink.Data(chunk_.data(), fill, -1);
 }
 
 } // namespace
 
-std::unique_ptr<Firmware> HexInput() {
-    return std::make_unique<HexFirmware>();
+std::unique_ptr<Firmware> HexInput(MappedFile& file) {
+    return std::make_unique<HexFirmware>(file);
 }

@@ -8,4 +8,4 @@
 
 // Checks the whole mapped file as Intel HEX and indexes its data. A fault stops the run with
 // the invalid-hex-file report, naming the first faulty line.
-std::unique_ptr<Firmware> HexInput();
+std::unique_ptr<Firmware> HexInput(MappedFile& file);

@@ -5,7 +5,6 @@
 
 #include "Diag.h"
 #include "Fatal.h"
-#include "Mapped.h"
 #include "Plat.h"
 #include "TempImage.h"
 
@@ -13,29 +12,30 @@ namespace {
 
 // Stops the run with the report of an image that cannot be created or written. A write that
 // fails because the input shrank under its mapping is the input's fault: the run is cut short.
-[[noreturn]] void ImageFail(const char* name, bool create) {
-    if (!create) CheckInput();
+[[noreturn]] void ImageFail(const char* name, bool create, const MappedFile& input) {
+    if (!create) input.CheckNotShrunk();
     Why(name, create ? "cannot create: %s" : "cannot write: %s", SystemError());
-    Fatal(create ? NFACT::CreateFile : NFACT::IoError, name);
+    Fatal(create ? Failure::CreateFile : Failure::IoError, name);
 }
 
 class Writer : public ImageOut {
   public:
-    Writer(int slot, const char* name) : fp_(TempOpen(slot, name)), name_(name) {
-        if (fp_ == nullptr) ImageFail(name, true);
+    Writer(int slot, const char* name, const MappedFile& input)
+        : fp_(TempOpen(slot, name)), name_(name), input_(input) {
+        if (fp_ == nullptr) ImageFail(name, true, input);
     }
     void Put(const uint8_t* bytes, uint64_t n, int64_t fileOff) override {
         if (bytes == nullptr) {
             Zeros(n);
         } else if (fileOff >= 0) {
-            if (PlatWriteImage(fp_, xfi.hFile, static_cast<uint32_t>(fileOff), bytes,
+            if (PlatWriteImage(fp_, input_.Handle(), static_cast<uint32_t>(fileOff), bytes,
                                static_cast<uint32_t>(n)) != 0) {
-                ImageFail(name_, false);
+                ImageFail(name_, false, input_);
             }
         } else if (n > 0) {
             std::fwrite(bytes, 1, static_cast<size_t>(n), fp_);
         }
-        if (std::ferror(fp_) != 0) ImageFail(name_, false);
+        if (std::ferror(fp_) != 0) ImageFail(name_, false, input_);
     }
 
   private:
@@ -52,6 +52,7 @@ class Writer : public ImageOut {
 
     std::FILE* fp_;
     const char* name_;
+    const MappedFile& input_; // where bytes that stand in it as they are may be copied from
 };
 
 class Comparer : public ImageOut {
@@ -94,8 +95,8 @@ class Comparer : public ImageOut {
 
 } // namespace
 
-std::unique_ptr<ImageOut> WriteImage(int slot, const char* name) {
-    return std::make_unique<Writer>(slot, name);
+std::unique_ptr<ImageOut> WriteImage(int slot, const char* name, const MappedFile& input) {
+    return std::make_unique<Writer>(slot, name, input);
 }
 
 std::unique_ptr<ImageOut> CheckImage(const char* name) {
@@ -107,7 +108,7 @@ void DropImages() {
     TempFinish(false, failed);
 }
 
-void CommitImages(const char* const* names) {
+void CommitImages(const char* const* names, const MappedFile& input) {
     int failed = 0;
-    if (TempFinish(true, failed) != 0) ImageFail(names[failed], false);
+    if (TempFinish(true, failed) != 0) ImageFail(names[failed], false, input);
 }

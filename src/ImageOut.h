@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "MappedFile.h"
+
 // What a check-only run found.
 enum class Verdict : int { Right, WrongSignature, ImageMissing, ImageDiffers };
 
@@ -21,12 +23,12 @@ class ImageOut {
 };
 
 // The image name, written through a temporary file of the slot; stops the run when it cannot
-// be created.
-std::unique_ptr<ImageOut> WriteImage(int slot, const char* name);
+// be created. Bytes that stand in the input file as they are may be copied from it.
+std::unique_ptr<ImageOut> WriteImage(int slot, const char* name, const MappedFile& input);
 // The image name, compared byte by byte; missing when it cannot be opened.
 std::unique_ptr<ImageOut> CheckImage(const char* name);
 // Every written image takes its name, together; names[slot] is the image of each slot. Stops
-// the run, leaving none of them, when one cannot.
-void CommitImages(const char* const* names);
+// the run, leaving none of them, when one cannot (cut short when the input shrank meanwhile).
+void CommitImages(const char* const* names, const MappedFile& input);
 // Deletes every written image that has not taken its name (the run stopped before).
 void DropImages();

@@ -1,16 +1,14 @@
 #include "Images.h"
 
-#include "Bom.h"
 #include "Diag.h"
 #include "Fatal.h"
-#include "Mapped.h"
 
-Images::Images()
-    : on_{(bom.flags & kBomBinary) != 0, (bom.flags & kBomHex) != 0}, name_{bom.binName,
-                                                                            bom.hexName} {}
+Images::Images(const Request& request, const MappedFile& input)
+    : on_{request.writeBinary, request.writeHex}, name_{request.binaryName, request.hexName},
+      checking_(request.checkOnly), input_(input) {}
 
 Images::~Images() {
-    if (opened_ && !Checking()) DropImages();
+    if (opened_ && !checking_) DropImages();
 }
 
 void Images::Begin(uint64_t addr) {
@@ -18,12 +16,12 @@ void Images::Begin(uint64_t addr) {
         opened_ = true;
         for (int i = 0; i < kImages; ++i) {
             if (!on_[i]) continue;
-            out_[i] = Checking() ? CheckImage(name_[i]) : WriteImage(i, name_[i]);
+            out_[i] = checking_ ? CheckImage(name_[i]) : WriteImage(i, name_[i], input_);
             // A check that finds no image takes no bytes.
             missing_[i] = out_[i]->Found() == Verdict::ImageMissing;
             if (missing_[i]) out_[i].reset();
         }
-        if (out_[kImageHex]) cutter_ = std::make_unique<HexCutter>(*out_[kImageHex]);
+        if (out_[kImageHex]) cutter_ = std::make_unique<HexRecordCutter>(*out_[kImageHex]);
     }
     at_ = addr;
     if (cutter_) cutter_->Begin(addr);
@@ -38,8 +36,8 @@ void Images::Data(const uint8_t* bytes, uint32_t len, int64_t fileOff) {
     if (cutter_ && !cutter_->Data(bytes, len)) {
         Why(name_[kImageHex],
             "cannot write: a segment reaches past 0xFFFFFFFF, beyond what a HEX file addresses");
-        CheckInput();
-        Fatal(NFACT::IoError, name_[kImageHex]);
+        input_.CheckNotShrunk();
+        Fatal(Failure::IoError, name_[kImageHex]);
     }
     if (!out_[kImageBinary]) return;
     ImageOut& bin = *out_[kImageBinary];
@@ -63,7 +61,7 @@ void Images::Close() {
     for (auto& out : out_) {
         if (out) out->Close();
     }
-    if (opened_) CommitImages(name_);
+    if (opened_) CommitImages(name_, input_);
 }
 
 Verdict Images::Found(int which) const {

@@ -6,8 +6,9 @@
 #include <memory>
 
 #include "Firmware.h"
-#include "HexRecords.h"
+#include "HexImage.h"
 #include "ImageOut.h"
+#include "Request.h"
 
 // The images, in the order they are checked and reported.
 constexpr int kImageBinary = 0;
@@ -16,8 +17,9 @@ constexpr int kImages = 2;
 
 class Images final : public ImageSink {
   public:
-    // The images the command line requests; none is opened yet.
-    Images();
+    // The images the request names; none is opened yet. Bytes that stand in the input file as
+    // they are may be copied from it.
+    Images(const Request& request, const MappedFile& input);
     // Images written but not committed are deleted: the run stopped.
     ~Images();
     Images(const Images&) = delete;
@@ -37,11 +39,13 @@ class Images final : public ImageSink {
   private:
     bool on_[kImages];
     const char* name_[kImages];
+    bool checking_; // a check-only run: the images are compared, never written
+    const MappedFile& input_;
     std::unique_ptr<ImageOut> out_[kImages]; // the images open for bytes
     bool missing_[kImages] = {};             // a check found no image file
     bool opened_ = false;
     uint64_t at_ = 0;                   // load address of the next byte
     bool binStarted_ = false;           // once a piece with bytes has been written
     uint64_t binAddr_ = 0;              // the load address the binary image has reached
-    std::unique_ptr<HexCutter> cutter_; // the HEX image's records, while it takes bytes
+    std::unique_ptr<HexRecordCutter> cutter_; // the HEX image's records, while it takes bytes
 };

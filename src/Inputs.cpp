@@ -5,17 +5,18 @@
 
 #include "Elf.h"
 #include "HexInput.h"
-#include "Mapped.h"
+#include "PathNames.h"
 
 namespace {
 
 // The whole file, one piece loaded at address 0.
 class RawFirmware : public MappedFirmware {
   public:
+    using MappedFirmware::MappedFirmware;
     bool Next(size_t& at, Piece& p) const override {
         if (at != 0) return false;
         at = 1;
-        p = Piece{0, xfi.size, 0, 0, 0};
+        p = Piece{0, file_.Size(), 0, 0, 0};
         return true;
     }
     bool Raw() const override { return true; }
@@ -23,8 +24,8 @@ class RawFirmware : public MappedFirmware {
 
 // True when the name's extension is "bin" in any case.
 bool BinName(const char* name) {
-    const char* dot = std::strrchr(name, '.');
-    if (dot == nullptr || std::strpbrk(dot, "/\\") != nullptr) return false;
+    const char* dot = std::strrchr(LastComponent(name, Slashes::Both), '.');
+    if (dot == nullptr) return false;
     return std::strlen(dot) == 4 && std::toupper(static_cast<unsigned char>(dot[1])) == 'B' &&
            std::toupper(static_cast<unsigned char>(dot[2])) == 'I' &&
            std::toupper(static_cast<unsigned char>(dot[3])) == 'N';
@@ -32,12 +33,12 @@ bool BinName(const char* name) {
 
 } // namespace
 
-std::unique_ptr<Firmware> OpenInput(const char* name) {
-    BigEnd = 0;
-    const uint8_t* head = Span(0, 1);
+std::unique_ptr<Firmware> OpenInput(MappedFile& file, const char* name) {
+    const uint8_t* head = file.Slice(0, 1);
     constexpr uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
-    const bool elf = xfi.size >= sizeof kMagic && std::memcmp(head, kMagic, sizeof kMagic) == 0;
-    if (!elf && BinName(name)) return std::make_unique<RawFirmware>();
-    if (head[0] == ':') return HexInput();
-    return ElfInput();
+    const bool elf =
+        file.Size() >= sizeof kMagic && std::memcmp(head, kMagic, sizeof kMagic) == 0;
+    if (!elf && BinName(name)) return std::make_unique<RawFirmware>(file);
+    if (head[0] == ':') return HexInput(file);
+    return ElfInput(file);
 }

@@ -1,11 +1,11 @@
 #include "Names.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 
-#include "Bom.h"
+#include "PathNames.h"
 #include "Plat.h"
+#include "Request.h"
 
 namespace {
 
@@ -15,35 +15,26 @@ struct Split {
     const char* leaf;
 };
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == '/';
-#endif
-}
-
 void SplitName(const char* name, Split& s) {
-    const char* cut = nullptr;
-    for (const char* c = name; *c != '\0'; ++c) {
-        if (IsSeparator(*c)) cut = c;
-    }
+    s.leaf = LastComponent(name);
+    size_t folder = static_cast<size_t>(s.leaf - name);
 #ifdef _WIN32
     // "C:app.bin" lies in the current folder of drive C.
-    if (cut == nullptr && name[0] != '\0' && name[1] == ':') {
-        std::snprintf(s.folder, sizeof s.folder, "%.2s.", name);
+    if (folder == 0 && name[0] != '\0' && name[1] == ':') {
+        std::memcpy(s.folder, name, 2);
+        std::memcpy(s.folder + 2, ".", 2);
         s.leaf = name + 2;
         return;
     }
 #endif
-    if (cut == nullptr) {
-        std::snprintf(s.folder, sizeof s.folder, ".");
-        s.leaf = name;
+    if (folder == 0) {
+        std::memcpy(s.folder, ".", 2);
         return;
     }
     // The folder keeps its separator: "/" stays the root, "C:\" the root of drive C.
-    std::snprintf(s.folder, sizeof s.folder, "%.*s", static_cast<int>(cut - name + 1), name);
-    s.leaf = cut + 1;
+    if (folder >= sizeof s.folder) folder = sizeof s.folder - 1;
+    std::memcpy(s.folder, name, folder);
+    s.folder[folder] = '\0';
 }
 
 // True when two ASCII last components differ even ignoring case: no folder takes them for one

@@ -2,15 +2,21 @@
 // firmware signed where it holds the range and handed to the images.
 #pragma once
 
+#include "Crp.h"
 #include "Images.h"
+#include "Request.h"
 
-constexpr int kStatCap = 256;
-extern char szStat[kStatCap]; // the status line of the signature
+constexpr int kLineCap = 256;
 
-// What a check-only pass (kBomVerify) found about the signature and each image.
-extern Verdict verdict;
-extern Verdict imageVerdict[kImages];
-extern char szWrong[kStatCap]; // the wrong signature's line, with the right value
+// What the pass found and did.
+struct PassResult {
+    char status[kLineCap] = {};    // the signature's status line
+    char wrongLine[kLineCap] = {}; // a wrong signature's line, with the right value
+    Verdict signature = Verdict::Right;         // what a check-only pass found of the signature
+    Verdict images[kImages] = {};               // and of each image
+    CrpFindings protection;                     // the code read protection words found
+};
 
-// The whole pass. Conditions that end the run stop it (fatal report or cut short).
-void Vortle_Reader();
+// The whole pass over the request's input. Conditions that end the run stop it (fatal report
+// or cut short).
+PassResult SignFirmware(const Request& request);

@@ -4,24 +4,22 @@
 
 #include <cstdint>
 
-struct Signa {
-    uint8_t mode;      // low nibble: unit width in bytes (4); high nibble: added to the end when
-                       // a missing range is reported
-    uint32_t start;    // address of the first word summed
-    uint32_t end;      // address of the last word summed, inclusive
-    uint32_t position; // address of the signature word; 0: no range configured yet
-};
-extern Signa signa;
-
 constexpr uint32_t kUnit = 4; // the signature is one 32-bit word
 
-// The vector-table checksum of the LPC17xx and LPC13xx parts: words 0x00..0x18, signature 0x1C.
-void Sig_LPC17_13_xx();
-// The same layout based at value.
-void SetSigna(uint32_t value);
+struct SignatureRange {
+    uint8_t mode = 0;      // low nibble: unit width in bytes (4); high nibble: added to the end
+                           // when a missing range is reported
+    uint32_t start = 0;    // address of the first word summed
+    uint32_t end = 0;      // address of the last word summed, inclusive
+    uint32_t position = 0; // address of the signature word; 0: no range configured yet
 
-// The load addresses that the range and its signature word cover: lo..hi, hi exclusive.
-uint32_t WindowLo();
-uint64_t WindowHi();
-// The last address that the report of a missing range names.
-uint32_t RangeLast();
+    // The vector-table checksum of the LPC17xx and LPC13xx parts with the table at base: words
+    // base..base+0x18 summed, the signature at base+0x1C.
+    static SignatureRange VectorTableAt(uint32_t base);
+    bool Configured() const { return position != 0; }
+    // The load addresses that the range and its signature word cover: lo..hi, hi exclusive.
+    uint32_t WindowLo() const;
+    uint64_t WindowHi() const;
+    // The last address that the report of a missing range names.
+    uint32_t ReportedLast() const;
+};

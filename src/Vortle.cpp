@@ -5,11 +5,11 @@
 #include <string_view>
 
 #include "Alloc.h"
-#include "Argums.h"
 #include "Crp.h"
 #include "Diag.h"
 #include "Fatal.h"
 #include "Names.h"
+#include "Options.h"
 #include "Pass.h"
 #include "Plat.h"
 #include "TempImage.h"
@@ -46,136 +46,136 @@ constexpr const char* kUsage =
     "            (or an input cut short while it was read), 3 fatal error (a report\n"
     "            follows)\n";
 
-// Copies of the file names that outlive the pools.
-char keptIn[kNameCap];
-char keptBin[kNameCap];
-char keptHex[kNameCap];
-
-void Keep(char*& name, char* copy) {
-    if (name == nullptr || name == copy) return;
-    std::snprintf(copy, kNameCap, "%s", name);
-    name = copy;
-}
-
 // An image is written by truncating its file: that file must not be the input, nor the other
 // image, whichever spelling names it. Such a run changes nothing, not even a stale image.
-void CheckImageNames() {
-    const bool bin = (bom.flags & kBomBinary) != 0;
-    const bool hex = (bom.flags & kBomHex) != 0;
+void CheckImageNames(const Request& r) {
     const char* clash = nullptr;
-    if (bin && SameTarget(bom.binName, bom.inName)) {
-        clash = bom.binName;
-    } else if (hex && SameTarget(bom.hexName, bom.inName)) {
-        clash = bom.hexName;
+    if (r.writeBinary && SameTarget(r.binaryName, r.inputName)) {
+        clash = r.binaryName;
+    } else if (r.writeHex && SameTarget(r.hexName, r.inputName)) {
+        clash = r.hexName;
     }
     if (clash != nullptr) {
         // Only an input that is there is protected: a missing one is the input's own failure.
-        const PlatHandle input = PlatOpenRW(bom.inName, false);
+        const PlatHandle input = PlatOpenRW(r.inputName, false);
         if (input == kNoHandle) {
-            Why(bom.inName, "cannot open: %s", SystemError());
-            Fatal(NFACT::OpenFile, bom.inName);
+            Why(r.inputName, "cannot open: %s", SystemError());
+            Fatal(Failure::OpenFile, r.inputName);
         }
         PlatCloseFile(input);
         Why(clash, "cannot create: it names the input file as well; nothing was changed");
-        Fatal(NFACT::CreateFile, clash);
+        Fatal(Failure::CreateFile, clash);
     }
-    if (hex && bin && SameTarget(bom.hexName, bom.binName)) {
-        Why(bom.hexName, "cannot create: it names the binary image as well; nothing was changed");
-        Fatal(NFACT::CreateFile, bom.hexName);
+    if (r.writeHex && r.writeBinary && SameTarget(r.hexName, r.binaryName)) {
+        Why(r.hexName, "cannot create: it names the binary image as well; nothing was changed");
+        Fatal(Failure::CreateFile, r.hexName);
     }
 }
 
 // Deletes a stale image. Never the user's firmware, whatever name designates it, nor a device
 // or a folder; a name the user did not give (exact) only where the folder stores it so.
-void RemoveImage(const char* name, bool exact) {
-    if (name != nullptr && (!exact || StoredExactly(name))) TempRemoveStale(name, bom.inName);
+void RemoveImage(const char* name, const char* input, bool exact) {
+    if (name != nullptr && (!exact || StoredExactly(name))) TempRemoveStale(name, input);
 }
 
-void SigPrn() {
+void PrintBanner() {
     std::printf("V%s", kVersion);
     std::printf("\n%s V%s", kTitle, kVersion);
     std::printf("\n%s\n\n", kCopyright);
 }
 
-// Deletes the image files named in the command-line record (the HEX image only when it is
-// requested), unless one is the input file.
-void RemoveBin() {
-    // A check-only run leaves every file as it is (VERIFY always sets kBomKeep), and so does
+// Deletes the image files the request names (the HEX image only when it is requested), unless
+// one is the input file.
+void RemoveStaleImages(const Request& r) {
+    // A check-only run leaves every file as it is (VERIFY always keeps the images), and so does
     // a run that ends before its stale images are due (a refused command line).
-    if ((bom.flags & kBomKeep) != 0 || (bom.flags & kBomStale) == 0) return;
-    RemoveImage(bom.binName, (bom.flags & kBomBinary) == 0);
-    if ((bom.flags & kBomHex) != 0) RemoveImage(bom.hexName, false);
+    if (r.keepImages || !r.staleImagesDue) return;
+    RemoveImage(r.binaryName, r.inputName, !r.writeBinary);
+    if (r.writeHex) RemoveImage(r.hexName, r.inputName, false);
 }
 
-// Copies the input and image names out of pool 0, so that they stay readable after the pools
-// are released.
-void KeepNames() {
-    Keep(bom.inName, keptIn);
-    Keep(bom.binName, keptBin);
-    Keep(bom.hexName, keptHex);
-    bom.cmd = nullptr;
-    bom.echo = nullptr;
+// Copies of the file names, for a run whose pools are released before it reports.
+struct KeptNames {
+    char input[kNameCap];
+    char binary[kNameCap];
+    char hex[kNameCap];
+};
+
+void Keep(char*& name, char* copy) {
+    if (name == nullptr) return;
+    std::snprintf(copy, kNameCap, "%s", name);
+    name = copy;
 }
 
 // A stopped run: what it held is released by now (its images and the mapping, as the stop
 // left them); the stale images go, and the report follows.
-int Stopped(const Stop& stop) {
-    if (stop.code == NFACT::OutOfMemory) {
-        // The file names live in pool 0: copies stay readable for the image deletion.
-        KeepNames();
+int Stopped(const Stop& stop, Request& r) {
+    KeptNames kept;
+    if (stop.failure == Failure::OutOfMemory) {
+        // The file names live in the command-line pool: copies stay readable for the image
+        // deletion and the report, which has no echo then.
+        Keep(r.inputName, kept.input);
+        Keep(r.binaryName, kept.binary);
+        Keep(r.hexName, kept.hex);
+        r.commandLine = nullptr;
+        r.echo = nullptr;
         FreeAll();
     }
-    RemoveBin();
+    RemoveStaleImages(r);
+    int code = kExitFatal;
     if (stop.exit == kExitReaderAbort) {
         FlushOutput();
-        WhyPrint(bom.inName, "cut short: the file ends before what it describes");
-        return kExitReaderAbort;
+        WhyPrint(r.inputName, "cut short: the file ends before what it describes");
+        code = kExitReaderAbort;
+    } else {
+        FatalReport(stop, r.echo, r.inputName);
     }
-    FatalReport(stop, bom.echo, bom.inName);
-    return kExitFatal;
+    if (stop.failure == Failure::OutOfMemory) r = Request{}; // the copies end here
+    return code;
 }
 
 // The name of an image, by its place in the order of the images.
-const char* ImageName(int which) {
-    return which == kImageHex ? bom.hexName : bom.binName;
+const char* ImageName(const Request& r, int which) {
+    return which == kImageHex ? r.hexName : r.binaryName;
 }
 
 // A check-only run that found the signature or an image not right: a wrong signature is the
 // one finding; else each image that is missing or differs.
-int Wrong() {
-    const bool signature = verdict == Verdict::WrongSignature;
+int Wrong(const Request& r, const PassResult& result) {
+    const bool signature = result.signature == Verdict::WrongSignature;
     for (int i = 0; i < kImages && !signature; ++i) {
-        if (imageVerdict[i] == Verdict::Right) continue;
-        std::printf("*** Image '%s' %s\n", ImageName(i),
-                    imageVerdict[i] == Verdict::ImageMissing ? "is missing" : "differs");
+        if (result.images[i] == Verdict::Right) continue;
+        std::printf("*** Image '%s' %s\n", ImageName(r, i),
+                    result.images[i] == Verdict::ImageMissing ? "is missing" : "differs");
     }
     std::printf("*** Verification failed.\n");
     FlushOutput();
-    if (signature) Why(bom.inName, "verification failed: %s", szWrong);
+    if (signature) Why(r.inputName, "verification failed: %s", result.wrongLine);
     for (int i = 0; i < kImages; ++i) {
-        if (imageVerdict[i] == Verdict::Right) continue;
-        Why(ImageName(i), "verification failed: %s",
-            imageVerdict[i] == Verdict::ImageMissing
+        if (result.images[i] == Verdict::Right) continue;
+        Why(ImageName(r, i), "verification failed: %s",
+            result.images[i] == Verdict::ImageMissing
                 ? "the image is missing"
                 : "the image differs from the one signing writes");
     }
-    WhyPrint(bom.inName, "verification failed");
+    WhyPrint(r.inputName, "verification failed");
     return kExitWrong;
 }
 
 // The run after the command line: the stale images, the pass and its report.
-int Run() {
-    CheckImageNames();
-    bom.flags |= kBomStale;
-    RemoveBin();
+int Run(Request& r) {
+    CheckImageNames(r);
+    r.staleImagesDue = true;
+    RemoveStaleImages(r);
     // What is printed so far stays printed when the platform ends the pass at a fault.
     FlushOutput();
-    Vortle_Reader();
-    std::printf("*** %s\n", verdict == Verdict::WrongSignature ? szWrong : szStat);
-    CrpPrint();
-    bool wrong = verdict != Verdict::Right;
-    for (const Verdict v : imageVerdict) wrong |= v != Verdict::Right;
-    if (wrong) return Wrong();
+    const PassResult result = SignFirmware(r);
+    std::printf("*** %s\n",
+                result.signature == Verdict::WrongSignature ? result.wrongLine : result.status);
+    result.protection.Print();
+    bool wrong = result.signature != Verdict::Right;
+    for (const Verdict v : result.images) wrong |= v != Verdict::Right;
+    if (wrong) return Wrong(r, result);
     std::printf("*** Processing completed, no Errors.\n");
     FlushOutput();
     return kExitOk;
@@ -183,35 +183,35 @@ int Run() {
 
 } // namespace
 
-int VortleGuard(const std::function<int()>& body) {
+int VortleGuard(Request& request, const std::function<int()>& body) {
     try {
         return body();
     } catch (const Stop& stop) {
-        return Stopped(stop);
+        return Stopped(stop, request);
     } catch (const std::bad_alloc&) {
         // Running out of memory anywhere is the memory report, never an abort.
-        return Stopped(Stop{kExitFatal, NFACT::OutOfMemory, "out of memory"});
+        return Stopped(Stop{kExitFatal, Failure::OutOfMemory, "out of memory"}, request);
     }
 }
 
 int VortleMain(int argc, char** argv) {
     PlatInit();
     WhyReset();
-    SigPrn();
+    PrintBanner();
     if (argc == 2) {
         const std::string_view only = argv[1];
         const bool help = only == "--help" || only == "-h" || only == "/?";
         if (help) std::fputs(kUsage, stdout);
         if (help || only == "--version" || only == "-V") return ReportOutput(kExitOk);
     }
-    return ReportOutput(VortleGuard([argc, argv] {
-        ArgPrepare(argc, argv);
-        Options();
-        return Run();
+    Request request;
+    return ReportOutput(VortleGuard(request, [argc, argv, &request] {
+        ParseCommandLine(argc, argv, request);
+        return Run(request);
     }));
 }
 
-int VortleRun() {
+int VortleRun(Request& request) {
     WhyReset();
-    return ReportOutput(VortleGuard(Run));
+    return ReportOutput(VortleGuard(request, [&request] { return Run(request); }));
 }

@@ -4,11 +4,13 @@
 
 #include <functional>
 
+#include "Request.h"
+
 // The whole life of the tool; returns the process exit code.
 int VortleMain(int argc, char** argv);
 // The part after the command line: the stale images, the signature pass and its report, as
-// the command-line record and the signature range say. Returns the process exit code.
-int VortleRun();
-// Runs body; a run that stops (a fatal report, an input cut short, memory exhausted) is
-// reported here and its exit code returned.
-int VortleGuard(const std::function<int()>& body);
+// the request says. Returns the process exit code.
+int VortleRun(Request& request);
+// Runs body on the request; a run that stops (a fatal report, an input cut short, memory
+// exhausted) is reported here, its stale images deleted, and its exit code returned.
+int VortleGuard(Request& request, const std::function<int()>& body);

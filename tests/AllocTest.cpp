@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "Alloc.h"
-#include "Argums.h"
+#include "Diag.h"
+#include "Request.h"
 #include "Support.h"
 #include "Vortle.h"
 
@@ -128,7 +129,8 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
     EXPECT_EXIT(
         {
             std::freopen(out.c_str(), "w", stdout);
-            std::exit(VortleGuard([] {
+            Request r;
+            std::exit(VortleGuard(r, [] {
                 GetMem(-1, 0);
                 return 0;
             }));
@@ -151,12 +153,13 @@ TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
     EXPECT_EXIT(
         {
             std::freopen(vt::kNullDevice, "w", stdout);
-            bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
-            bom.binName = static_cast<char*>(GetMem(kNameCap, 0));
-            std::strcpy(bom.inName, input.c_str());
-            std::strcpy(bom.binName, image.c_str());
-            bom.flags = kBomStale; // past the command line
-            std::exit(VortleGuard([] {
+            Request r;
+            r.inputName = static_cast<char*>(GetMem(kNameCap, kPoolCommandLine));
+            r.binaryName = static_cast<char*>(GetMem(kNameCap, kPoolCommandLine));
+            std::strcpy(r.inputName, input.c_str());
+            std::strcpy(r.binaryName, image.c_str());
+            r.staleImagesDue = true; // past the command line
+            std::exit(VortleGuard(r, [] {
                 GetMem(-1, 0);
                 return 0;
             }));
@@ -171,19 +174,25 @@ TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
 // from a copy that outlives them.
 TEST_F(Pools, ExhaustionReleasesThePools) {
     std::string in = "in-pool.elf";
-    bom = Bom{};
-    bom.inName = static_cast<char*>(GetMem(kNameCap, 0));
-    std::strcpy(bom.inName, in.c_str());
+    Request r;
+    r.inputName = static_cast<char*>(GetMem(kNameCap, kPoolCommandLine));
+    std::strcpy(r.inputName, in.c_str());
     GetMem(100, 1);
     GetMem(100, 2);
-    EXPECT_EQ(VortleGuard([] {
+    std::FILE* said = std::tmpfile();
+    WhySink(said);
+    EXPECT_EQ(VortleGuard(r, [] {
                   GetMem(-1, 0);
                   return 0;
               }),
               3);
     for (int pool = 0; pool < kPools; ++pool) EXPECT_EQ(PoolLast(pool), nullptr);
-    EXPECT_EQ(in, bom.inName);
-    bom = Bom{};
+    WhySink(nullptr);
+    std::rewind(said);
+    char line[256] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, said), nullptr);
+    std::fclose(said);
+    EXPECT_STREQ(line, "vortle: in-pool.elf: out of memory\n");
 }
 
 } // namespace

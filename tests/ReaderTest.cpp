@@ -10,20 +10,20 @@
 #endif
 
 #include "Alloc.h"
-#include "Argums.h"
-#include "Support.h"
 #include "ElfTables.h"
 #include "Fatal.h"
-#include "Mapped.h"
+#include "MappedFile.h"
 #include "Range.h"
+#include "Support.h"
 #include "Vortle.h"
 
 namespace {
 
 using vt::Bytes;
 
-// Runs body: 0 when it returned, -1 when the reader stopped the run as cut short.
-int ReaderGuard(void (*body)()) {
+// Runs body: 0 when it returned, -1 when the run was stopped as cut short, -2 when it was
+// stopped with a fatal report.
+template <class Body> int Guarded(Body body) {
     try {
         body();
     } catch (const Stop& stop) {
@@ -33,75 +33,71 @@ int ReaderGuard(void (*body)()) {
 }
 
 TEST(SignatureRange, Layouts) {
-    Sig_LPC17_13_xx();
-    EXPECT_EQ(signa.mode, 0x44);
-    EXPECT_EQ(signa.start, 0u);
-    EXPECT_EQ(signa.end, 0x18u);
-    EXPECT_EQ(signa.position, 0x1Cu);
-    SetSigna(0x2000);
-    EXPECT_EQ(signa.mode, 0x44);
-    EXPECT_EQ(signa.start, 0x2000u);
-    EXPECT_EQ(signa.end, 0x2018u);
-    EXPECT_EQ(signa.position, 0x201Cu);
-    SetSigna(0xFF000000);
-    EXPECT_EQ(signa.end, 0xFF000018u);
-    EXPECT_EQ(signa.position, 0xFF00001Cu);
-    SetSigna(0);
-    EXPECT_EQ(signa.position, 0x1Cu);
-    signa = Signa{};
+    EXPECT_FALSE(SignatureRange{}.Configured());
+    const struct {
+        uint32_t base, end, position;
+    } cases[] = {{0, 0x18, 0x1C}, {0x2000, 0x2018, 0x201C}, {0xFF000000u, 0xFF000018u, 0xFF00001Cu}};
+    for (const auto& c : cases) {
+        const SignatureRange r = SignatureRange::VectorTableAt(c.base);
+        EXPECT_EQ(r.mode, 0x44);
+        EXPECT_EQ(r.start, c.base);
+        EXPECT_EQ(r.end, c.end);
+        EXPECT_EQ(r.position, c.position);
+        EXPECT_TRUE(r.Configured());
+        EXPECT_EQ(r.WindowLo(), c.base);
+        EXPECT_EQ(r.WindowHi(), static_cast<uint64_t>(c.position) + 4);
+        EXPECT_EQ(r.ReportedLast(), c.end + 4);
+    }
 }
 
 class Reader : public ::testing::Test {
   protected:
     vt::TempDir dir;
-    void SetUp() override { ClearVariables(); }
+    MappedFile file;
     void TearDown() override {
-        LoadClear(&xfi);
+        file.Close();
         FreeAll();
     }
     // Maps a file of the given bytes.
     void Map(const Bytes& b) {
         const auto p = dir / "f.bin";
+        file.Close();
         vt::WriteFile(p, b);
-        ASSERT_EQ(IniLoadFile(&xfi, p.string().c_str()), 0);
+        ASSERT_TRUE(file.Open(p.string().c_str(), true));
     }
 };
 
 TEST_F(Reader, FilesThatCannotBeMapped) {
-    iFi f{};
-    EXPECT_EQ(IniLoadFile(&f, nullptr), kLoadFailed);
-    EXPECT_EQ(f.hFile, kNoHandle);
-    EXPECT_EQ(IniLoadFile(&f, ""), kLoadFailed);
-    EXPECT_EQ(IniLoadFile(&f, (dir / "missing.elf").string().c_str()), kLoadFailed);
+    MappedFile f;
+    EXPECT_FALSE(f.Open(nullptr, true));
+    EXPECT_EQ(f.Handle(), kNoHandle);
+    EXPECT_FALSE(f.Open("", true));
+    EXPECT_FALSE(f.Open((dir / "missing.elf").string().c_str(), true));
     EXPECT_FALSE(vt::fs::exists(dir / "missing.elf"));
-    LoadClear(&f);
 
     vt::WriteFile(dir / "empty.elf", {});
-    EXPECT_EQ(IniLoadFile(&f, (dir / "empty.elf").string().c_str()), kLoadFailed);
-    LoadClear(&f);
+    EXPECT_FALSE(f.Open((dir / "empty.elf").string().c_str(), true));
 
     vt::WriteFile(dir / "ro.elf", {1, 2, 3});
     vt::fs::permissions(dir / "ro.elf", vt::fs::perms::owner_read | vt::fs::perms::group_read);
-    EXPECT_EQ(IniLoadFile(&f, (dir / "ro.elf").string().c_str()), kLoadFailed);
-    LoadClear(&f);
+    EXPECT_FALSE(f.Open((dir / "ro.elf").string().c_str(), true));
+    f.Close();
     EXPECT_EQ(vt::ReadFile(dir / "ro.elf"), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(f.Open((dir / "ro.elf").string().c_str(), false)) << "read-only for a check";
+    f.Close();
 
     vt::fs::create_directory(dir / "sub.elf");
-    EXPECT_EQ(IniLoadFile(&f, (dir / "sub.elf").string().c_str()), kLoadFailed);
-    LoadClear(&f);
+    EXPECT_FALSE(f.Open((dir / "sub.elf").string().c_str(), true));
 
 #ifndef _WIN32
     ASSERT_EQ(mkfifo((dir / "pipe.elf").string().c_str(), 0666), 0);
-    EXPECT_EQ(IniLoadFile(&f, (dir / "pipe.elf").string().c_str()), kLoadFailed);
-    LoadClear(&f);
+    EXPECT_FALSE(f.Open((dir / "pipe.elf").string().c_str(), true));
 #endif
 
     const std::string longName(1100, 'x');
-    EXPECT_EQ(IniLoadFile(&f, longName.c_str()), kLoadFailed);
-    LoadClear(&f);
-    EXPECT_EQ(f.view, nullptr);
-    EXPECT_EQ(f.hMap, kNoHandle);
-    EXPECT_EQ(f.hFile, kNoHandle);
+    EXPECT_FALSE(f.Open(longName.c_str(), true));
+    f.Close();
+    EXPECT_EQ(f.Handle(), kNoHandle);
 }
 
 Bytes Hundred() {
@@ -110,113 +106,53 @@ Bytes Hundred() {
     return b;
 }
 
-// Each step runs under the abort point; the result is 0 or -1.
-TEST_F(Reader, BoundsOfPositionAndRead) {
+// Every slice inside the file is handed out; one byte past it stops the run as cut short.
+TEST_F(Reader, BoundsOfSlices) {
     Map(Hundred());
-    EXPECT_EQ(xfi.size, 100u);
-    static uint8_t dst[256];
-    struct Step {
-        void (*body)();
+    EXPECT_EQ(file.Size(), 100u);
+    const struct {
+        uint32_t off, len;
         int result;
+    } cases[] = {
+        {100, 0, 0},  {100, 1, -1}, {101, 0, -1},       {0xFFFFFFFF, 0, -1}, {0, 100, 0},
+        {1, 100, -1}, {50, 0xFFFFFFFF, -1}, {97, 4, -1}, {96, 4, 0},          {0xFFFFFFFF, 2, -1},
     };
-    const Step steps[] = {
-        {+[] { SetPos(100); }, 0},
-        {+[] {
-             SetPos(100);
-             Read(dst, 1);
-         },
-         -1},
-        {+[] {
-             SetPos(100);
-             Read(dst, 0);
-         },
-         0},
-        {+[] { SetPos(101); }, -1},
-        {+[] { SetPos(0xFFFFFFFF); }, -1},
-        {+[] {
-             SetPos(0);
-             Read(dst, 100);
-         },
-         0},
-        {+[] {
-             SetPos(1);
-             Read(dst, 100);
-         },
-         -1},
-        {+[] {
-             SetPos(50);
-             Read(dst, 0xFFFFFFFF);
-         },
-         -1},
-        {+[] {
-             SetPos(97);
-             ReadW32();
-         },
-         -1},
-        {+[] {
-             SetPos(96);
-             ReadW32();
-         },
-         0},
-    };
-    for (const Step& s : steps) {
-        std::memset(dst, 0xAA, sizeof dst);
-        EXPECT_EQ(ReaderGuard(s.body), s.result);
-        if (s.result != 0) {
-            EXPECT_EQ(dst[0], 0xAA) << "nothing is copied by a failing read";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.off) + "+" + std::to_string(c.len));
+        const uint8_t* got = nullptr;
+        EXPECT_EQ(Guarded([&] { got = file.Slice(c.off, c.len); }), c.result);
+        if (c.result == 0 && c.len > 0) {
+            EXPECT_EQ(got[0], c.off + 1);
         }
     }
-    EXPECT_EQ(ReaderGuard(+[] {
-                  SetPos(0);
-                  Read(dst, 100);
-              }),
-              0);
-    EXPECT_EQ(pBuf - xfi.view, 100);
-    EXPECT_EQ(dst[99], 100);
 }
 
-TEST_F(Reader, WordsAndByteOrder) {
-    Map({1, 2, 3, 4});
-    static uint32_t w;
-    for (uint8_t big : {0, 1}) {
-        BigEnd = big;
-        EXPECT_EQ(ReaderGuard(+[] {
-                      SetPos(0);
-                      w = ReadW32();
-                  }),
-                  0);
-        EXPECT_EQ(w, 0x04030201u);
-    }
-    BigEnd = 1;
-    EXPECT_EQ(MakeW32(0x04030201), 0x01020304u);
-    EXPECT_EQ(MakeW16(0x1234), 0x3412);
-    BigEnd = 0;
-    EXPECT_EQ(MakeW32(0x04030201), 0x04030201u);
-    EXPECT_EQ(MakeW16(0x1234), 0x1234);
+TEST(ByteOrder, HostOrder) {
+    EXPECT_EQ(HostOrder32(0x04030201, true), 0x01020304u);
+    EXPECT_EQ(HostOrder16(0x1234, true), 0x3412);
+    EXPECT_EQ(HostOrder32(0x04030201, false), 0x04030201u);
+    EXPECT_EQ(HostOrder16(0x1234, false), 0x1234);
+    const uint8_t b[4] = {1, 2, 3, 4};
+    EXPECT_EQ(LoadLittle32(b), 0x04030201u);
 }
 
 TEST_F(Reader, ChangesThroughTheViewReachTheFile) {
     Map(Hundred());
-    ASSERT_EQ(ReaderGuard(+[] { SetPos(10); }), 0);
-    *pBuf = 0xEE;
-    LoadClear(&xfi);
+    file.Slice(10, 1)[0] = 0xEE;
+    file.Close();
     Bytes expected = Hundred();
     expected[10] = 0xEE;
     EXPECT_EQ(vt::ReadFile(dir / "f.bin"), expected);
-    LoadClear(&xfi); // releases nothing the second time
-    EXPECT_EQ(xfi.view, nullptr);
+    file.Close(); // releases nothing the second time
+    EXPECT_EQ(file.Handle(), kNoHandle);
 }
 
-TEST_F(Reader, LoadClearReleasesOnlyWhatIsHeld) {
-    vt::WriteFile(dir / "f.bin", {1});
-    iFi f{};
-    f.view = nullptr;
-    f.hMap = kNoHandle;
-    f.hFile = PlatOpenRW((dir / "f.bin").string().c_str());
-    ASSERT_NE(f.hFile, kNoHandle);
-    const PlatHandle held = f.hFile;
-    LoadClear(&f);
-    EXPECT_EQ(f.hFile, kNoHandle);
+TEST_F(Reader, CloseReleasesTheFile) {
+    Map({1});
+    const PlatHandle held = file.Handle();
+    ASSERT_NE(held, kNoHandle);
+    file.Close();
+    EXPECT_EQ(file.Handle(), kNoHandle);
 #ifdef _WIN32
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(held), &flags))
@@ -238,13 +174,17 @@ Bytes Valid(bool big = false) {
 struct TableCase {
     const char* what;
     Bytes bytes;
-    int guard;   // 0 or -1 (abort)
-    int32_t err; // error number after the two steps
+    int result; // 0, -1 (cut short) or -2 (refused)
 };
 
-void BothSteps() {
-    ReadElfHeader();
-    if (mcx.err == 0) ReadElfSections();
+constexpr int kRefused = -2;
+
+// The tables of the mapped file: 0, or how the run stopped.
+int ReadTables(MappedFile& file, ElfTables* out = nullptr) {
+    return Guarded([&] {
+        const ElfTables t = ReadElfTables(file);
+        if (out != nullptr) *out = t;
+    });
 }
 
 TEST_F(Reader, HeaderAndSectionTable) {
@@ -256,60 +196,51 @@ TEST_F(Reader, HeaderAndSectionTable) {
     const uint32_t shoff = vt::Get32(v, vt::kShoff);
     const uint32_t strOff = vt::Get32(v, shoff + 40 + 16);
     const TableCase cases[] = {
-        {"valid", v, 0, 0},
-        {"big-endian", Valid(true), 0, 0},
-        {"relocatable", with(v, [](Bytes& b) { vt::Put16(b, vt::kType, 1); }), 0, kErrRefused},
-        {"shared object", with(v, [](Bytes& b) { vt::Put16(b, vt::kType, 3); }), 0, kErrRefused},
-        {"other machine", with(v, [](Bytes& b) { vt::Put16(b, vt::kMachine, 62); }), 0,
-         kErrRefused},
-        {"EI_DATA 0", with(v, [](Bytes& b) { b[vt::kEiData] = 0; }), 0, 0},
-        {"EI_DATA 3", with(v, [](Bytes& b) { b[vt::kEiData] = 3; }), 0, 0},
+        {"valid", v, 0},
+        {"big-endian", Valid(true), 0},
+        {"relocatable", with(v, [](Bytes& b) { vt::Put16(b, vt::kType, 1); }), kRefused},
+        {"shared object", with(v, [](Bytes& b) { vt::Put16(b, vt::kType, 3); }), kRefused},
+        {"other machine", with(v, [](Bytes& b) { vt::Put16(b, vt::kMachine, 62); }), kRefused},
+        {"EI_DATA 0", with(v, [](Bytes& b) { b[vt::kEiData] = 0; }), 0},
+        {"EI_DATA 3", with(v, [](Bytes& b) { b[vt::kEiData] = 3; }), 0},
         {"big-endian flag on a little-endian file", with(v, [](Bytes& b) { b[vt::kEiData] = 2; }),
-         0, kErrRefused},
-        {"no identification bytes", with(v, [](Bytes& b) { std::fill_n(b.begin(), 4, 0); }), 0, 0},
-        {"51 bytes", Bytes(v.begin(), v.begin() + 51), -1, kErrRefused},
+         kRefused},
+        {"no identification bytes", with(v, [](Bytes& b) { std::fill_n(b.begin(), 4, 0); }), 0},
+        {"51 bytes", Bytes(v.begin(), v.begin() + 51), -1},
         {"e_shnum 0, e_shoff 0",
          with(v,
               [](Bytes& b) {
                   vt::Put16(b, vt::kShnum, 0);
                   vt::Put32(b, vt::kShoff, 0);
               }),
-         0, kErrRefused},
+         kRefused},
         {"e_shnum 0, e_shoff past the end",
          with(v,
               [](Bytes& b) {
                   vt::Put16(b, vt::kShnum, 0);
                   vt::Put32(b, vt::kShoff, 0x100000);
               }),
-         -1, kErrRefused},
-        {"table past the end", with(v, [](Bytes& b) { vt::Put16(b, vt::kShnum, 3); }), -1,
-         kErrRefused},
-        {"e_shstrndx == e_shnum", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 2); }), 0,
-         kErrRefused},
-        {"e_shstrndx 0", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 0); }), 0, kErrRefused},
-        {"not a string table", with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 4, 2); }), 0,
-         kErrRefused},
+         -1},
+        {"table past the end", with(v, [](Bytes& b) { vt::Put16(b, vt::kShnum, 3); }), -1},
+        {"e_shstrndx == e_shnum", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 2); }),
+         kRefused},
+        {"e_shstrndx 0", with(v, [](Bytes& b) { vt::Put16(b, vt::kShstrndx, 0); }), kRefused},
+        {"not a string table", with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 4, 2); }),
+         kRefused},
         {"name position past the end",
-         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40, 0x7FFFFFF0); }), 0, kErrRefused},
+         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40, 0x7FFFFFF0); }), kRefused},
         {"name position wraps",
-         with(v, [shoff, strOff](Bytes& b) { vt::Put32(b, shoff + 40, 0u - strOff + 1); }), 0,
-         kErrRefused},
+         with(v, [shoff, strOff](Bytes& b) { vt::Put32(b, shoff + 40, 0u - strOff + 1); }),
+         kRefused},
         {"string table past the end",
-         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 20, 0x7FFFFFF0); }), -1,
-         kErrRefused},
+         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 20, 0x7FFFFFF0); }), -1},
         {"string table of 4 GiB",
-         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 20, 0xFFFFFFFF); }), -1,
-         kErrRefused},
+         with(v, [shoff](Bytes& b) { vt::Put32(b, shoff + 40 + 20, 0xFFFFFFFF); }), -1},
     };
     for (const TableCase& c : cases) {
         SCOPED_TRACE(c.what);
-        ClearVariables();
         Map(c.bytes);
-        EXPECT_EQ(ReaderGuard(BothSteps), c.guard);
-        if (c.guard == 0) {
-            EXPECT_EQ(mcx.err, c.err);
-        }
-        LoadClear(&xfi);
+        EXPECT_EQ(ReadTables(file), c.result);
     }
 }
 
@@ -319,11 +250,8 @@ TEST_F(Reader, SectionNamesThatAreNotShStrTab) {
         vt::Elf e;
         e.segs.push_back({.data = vt::Vectors(16)});
         e.strName = name;
-        ClearVariables();
         Map(e.Build());
-        EXPECT_EQ(ReaderGuard(BothSteps), 0);
-        EXPECT_EQ(mcx.err, kErrRefused);
-        LoadClear(&xfi);
+        EXPECT_EQ(ReadTables(file), kRefused);
     }
 }
 
@@ -336,26 +264,25 @@ TEST_F(Reader, NameRunningToTheEndWithoutNulIsRefused) {
     b.insert(b.end(), name.begin(), name.end());
     vt::Put32(b, shoff + 40, nameAt - vt::Get32(b, shoff + 40 + 16));
     Map(b);
-    EXPECT_EQ(ReaderGuard(BothSteps), 0);
-    EXPECT_EQ(mcx.err, kErrRefused);
+    EXPECT_EQ(ReadTables(file), kRefused);
 }
 
 TEST_F(Reader, BigEndianTablesInHostOrder) {
     const Bytes b = Valid(true);
     Map(b);
-    ASSERT_EQ(ReaderGuard(BothSteps), 0);
-    ASSERT_EQ(mcx.err, 0);
-    EXPECT_EQ(BigEnd, 1);
-    EXPECT_EQ(mcx.hdr.e_type, 2);
-    EXPECT_EQ(mcx.hdr.e_machine, 40);
-    EXPECT_EQ(mcx.hdr.e_phoff, 52u);
-    EXPECT_EQ(mcx.hdr.e_shnum, 2);
-    EXPECT_EQ(mcx.hdr.e_shoff, vt::Get32(b, vt::kShoff, true));
+    ElfTables t{};
+    ASSERT_EQ(ReadTables(file, &t), 0);
+    EXPECT_TRUE(t.bigEndian);
+    EXPECT_EQ(t.header.e_type, 2);
+    EXPECT_EQ(t.header.e_machine, 40);
+    EXPECT_EQ(t.header.e_phoff, 52u);
+    EXPECT_EQ(t.header.e_shnum, 2);
+    EXPECT_EQ(t.header.e_shoff, vt::Get32(b, vt::kShoff, true));
     uint32_t type;
-    std::memcpy(&type, mcx.shdr + 40 + 4, 4);
+    std::memcpy(&type, t.sections + 40 + 4, 4);
     EXPECT_EQ(type, 3u);
-    EXPECT_EQ(mcx.strSize, 11u);
-    EXPECT_STREQ(mcx.strTab + 1, ".shstrtab");
+    EXPECT_EQ(t.nameTableSize, 11u);
+    EXPECT_STREQ(t.nameTable + 1, ".shstrtab");
 }
 
 TEST_F(Reader, StringTableCopyEndsInZeros) {
@@ -368,10 +295,10 @@ TEST_F(Reader, StringTableCopyEndsInZeros) {
     vt::Put32(b, shoff + 40 + 16, at);
     vt::Put32(b, shoff + 40 + 20, static_cast<uint32_t>(tail.size()));
     Map(b);
-    ASSERT_EQ(ReaderGuard(BothSteps), 0);
-    ASSERT_EQ(mcx.err, 0);
-    EXPECT_EQ(mcx.strSize, tail.size());
-    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(mcx.strTab[tail.size() + i], 0);
+    ElfTables t{};
+    ASSERT_EQ(ReadTables(file, &t), 0);
+    EXPECT_EQ(t.nameTableSize, tail.size());
+    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(t.nameTable[tail.size() + i], 0);
 }
 
 // A run stopped in-process releases the input file: an ELF file refused, a HEX file refused,
@@ -390,17 +317,14 @@ TEST(StoppedRun, ReleasesTheInput) {
         SCOPED_TRACE(c.name);
         vt::WriteFile(dir / c.name, c.bytes);
         std::string in = (dir / c.name).string(), bin = (dir / "x.BIN").string();
-        bom = Bom{};
-        bom.inName = in.data();
-        bom.binName = bin.data();
-        bom.flags = kBomBinary;
-        SetSigna(c.base);
-        EXPECT_EQ(VortleRun(), kExitFatal);
-        EXPECT_EQ(xfi.view, nullptr);
-        EXPECT_EQ(xfi.hFile, kNoHandle);
+        Request r;
+        r.inputName = in.data();
+        r.binaryName = bin.data();
+        r.writeBinary = true;
+        r.range = SignatureRange::VectorTableAt(c.base);
+        EXPECT_EQ(VortleRun(r), kExitFatal);
+        EXPECT_FALSE(vt::Holds(dir / c.name)) << "the input is released";
     }
-    signa = Signa{};
-    bom = Bom{};
     FreeAll();
 }
 

@@ -384,4 +384,28 @@ std::string Report(const std::string& header, const std::string& detail) {
            "\n*** Vortle terminated.\n";
 }
 
+bool Holds(const fs::path& p) {
+#ifdef _WIN32
+    // A file held open without delete sharing cannot be opened exclusively.
+    HANDLE h = CreateFileW(p.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return true;
+    CloseHandle(h);
+    return false;
+#else
+    const std::string target = fs::canonical(p).string();
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(e.path(), ec).string() == target) return true;
+    }
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (line.size() >= target.size() &&
+            line.compare(line.size() - target.size(), target.size(), target) == 0) {
+            return true;
+        }
+    }
+    return false;
+#endif
+}
+
 } // namespace vt

@@ -89,6 +89,8 @@ std::string ReadText(const fs::path& p);
 // True when the command runs and succeeds (a shell line; output discarded).
 bool Succeeds(const std::string& command);
 Bytes ReadFile(const fs::path& p);
+// True when this process still holds the file open or mapped.
+bool Holds(const fs::path& p);
 
 // The tool's path as the tool reports it.
 std::string VortlePath();

@@ -1,4 +1,4 @@
-#include "CmdLine.h"
+#include "CommandLine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,14 +6,14 @@
 #include <cstring>
 
 #include "Alloc.h"
-#include "Bom.h"
 #include "Diag.h"
 #include "Fatal.h"
+#include "PathNames.h"
 #include "Plat.h"
 
 namespace {
 
-constexpr const char* szPST = "\"%s\" "; // program-path prefix of the command line
+constexpr const char* kQuotedPath = "\"%s\" "; // the program path that opens the command line
 constexpr char kVerify[] = "VERIFY";
 
 // True when the argument is the keyword VERIFY, in any case: such a run must not delete an
@@ -30,35 +30,36 @@ bool IsVerify(const char* a) {
 bool NeedsQuotes(const char* a) {
     if (a[0] == '"' || a[0] == '\'') return false;
     for (const char* c = a; *c != '\0'; ++c) {
-        if (*c == '\'' || std::memchr(del95, *c, sizeof del95) != nullptr) return true;
+        if (*c == '\'' || std::memchr(kNameDelimiters, *c, sizeof kNameDelimiters) != nullptr) return true;
     }
     return false;
 }
 
 } // namespace
 
-int ArgPrepare(int argc, char** argv) {
-    bom.cap = kCmdCap;
-    bom.cmd = static_cast<char*>(GetMem(kCmdCap, 0));
-    bom.echo = static_cast<char*>(GetMem(kCmdCap, 0));
-    bom.flags = 0;
+void JoinCommandLine(int argc, char** argv, Request& request) {
+    request.capacity = kCommandLineCap;
+    request.commandLine = static_cast<char*>(GetMem(kCommandLineCap, kPoolCommandLine));
+    request.echo = static_cast<char*>(GetMem(kCommandLineCap, kPoolCommandLine));
 
     const char* path = PlatProgramPath(argc > 0 ? argv[0] : nullptr);
     size_t need = std::strlen(path) + 3 + 2; // quotes, blank, line feed, NUL
     const bool quote = argc > 1 && NeedsQuotes(argv[1]);
     for (int i = 1; i < argc; ++i) {
         need += std::strlen(argv[i]) + 1;
-        if (i > 1 && IsVerify(argv[i])) bom.flags |= kBomKeep;
+        if (i > 1 && IsVerify(argv[i])) request.keepImages = true;
     }
     if (quote)
         need += 2 + static_cast<size_t>(std::count(argv[1], argv[1] + std::strlen(argv[1]), '"'));
-    if (need > static_cast<size_t>(bom.cap)) {
-        Why("command line", "longer than %d characters", bom.cap);
-        Fatal(NFACT::CmdLine, "max. command line size exceeded");
+    if (need > static_cast<size_t>(request.capacity)) {
+        Why("command line", "longer than %d characters", request.capacity);
+        Fatal(Failure::CmdLine, "max. command line size exceeded");
     }
 
-    bom.pathLen = static_cast<int32_t>(std::strlen(path));
-    char* w = bom.cmd + std::snprintf(bom.cmd, static_cast<size_t>(bom.cap), szPST, path);
+    request.programPathLength = static_cast<int32_t>(std::strlen(path));
+    char* w = request.commandLine + std::snprintf(request.commandLine,
+                                                  static_cast<size_t>(request.capacity),
+                                                  kQuotedPath, path);
     for (int i = 1; i < argc; ++i) {
         if (i == 1 && quote) {
             // The input name as the shell delivered it, one token whatever it holds.
@@ -78,16 +79,16 @@ int ArgPrepare(int argc, char** argv) {
     }
     *w++ = '\n';
     *w = '\0';
-    return 0;
 }
 
-void chgext(char* name, const char* ext) {
+void ReplaceExtension(char* name, const char* ext) {
     size_t extLen = 0;
     while (extLen < 3 && ext[extLen] != '\0' && ext[extLen] != ' ') ++extLen;
     const size_t len = std::strlen(name);
     char* end = name + len;
-    for (size_t i = len; i-- > 1;) {
-        if (name[i] == '\\' || name[i] == '/') break;
+    // The last dot of the last component, never the name's first character.
+    const size_t leaf = static_cast<size_t>(LastComponent(name, Slashes::Both) - name);
+    for (size_t i = len; i-- > (leaf > 1 ? leaf : 1);) {
         if (name[i] == '.') {
             end = name + i;
             break;

@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "Alloc.h"
-#include "Argums.h"
+#include "CommandLine.h"
+#include "Options.h"
 #include "Plat.h"
 #include "Support.h"
 #include "Range.h"
@@ -17,27 +18,26 @@ using vt::Report;
 struct Parsed {
     std::string in, bin, echo;
     bool binary = false;
-    Signa range{};
+    SignatureRange range{};
 };
 
 // Parses the arguments in-process, as the tool does after its banner.
 Parsed Parse(std::vector<std::string> args) {
     FreeAll();
-    signa = Signa{};
     args.insert(args.begin(), "vortle");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    ArgPrepare(static_cast<int>(args.size()), argv.data());
-    Options();
+    Request r;
+    ParseCommandLine(static_cast<int>(args.size()), argv.data(), r);
     Parsed p;
-    p.in = bom.inName;
-    p.bin = bom.binName;
+    p.in = r.inputName;
+    p.bin = r.binaryName;
     const std::string path = PlatProgramPath(nullptr);
-    const std::string echo = bom.echo;
+    const std::string echo = r.echo;
     p.echo = echo.compare(0, path.size(), path) == 0 ? echo.substr(path.size()) : "?" + echo;
-    p.binary = (bom.flags & kBomBinary) != 0;
-    p.range = signa;
+    p.binary = r.writeBinary;
+    p.range = r.range;
     return p;
 }
 
@@ -183,7 +183,7 @@ TEST(Options, AcceptedCommandLines) {
     FreeAll();
 }
 
-TEST(Options, ChgextExamples) {
+TEST(Options, DerivedImageNames) {
     const std::pair<const char*, const char*> cases[] = {
         {"a.elf", "a.BIN"},
         {"a.b.c", "a.b.BIN"},
@@ -199,14 +199,14 @@ TEST(Options, ChgextExamples) {
     for (const auto& [in, out] : cases) {
         char name[64];
         std::strcpy(name, in);
-        chgext(name, "BIN");
+        ReplaceExtension(name, "BIN");
         EXPECT_STREQ(name, out) << in;
     }
     char name[64] = "app.elf";
-    chgext(name, "");
+    ReplaceExtension(name, "");
     EXPECT_STREQ(name, "app");
     std::strcpy(name, "app.elf");
-    chgext(name, "HEXA B");
+    ReplaceExtension(name, "HEXA B");
     EXPECT_STREQ(name, "app.HEX");
 }
 
@@ -288,7 +288,7 @@ TEST(CommandLineErrors, Reports) {
 // and a blank, the line feed and the NUL.
 TEST(CommandLine, SizeLimit) {
     vt::TempDir dir;
-    const size_t fits = static_cast<size_t>(kCmdCap) - vt::VortlePath().size() - 6;
+    const size_t fits = static_cast<size_t>(kCommandLineCap) - vt::VortlePath().size() - 6;
     vt::RunResult r = vt::RunVortle(dir.path, {std::string(fits + 1, 'a')});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.out, vt::kBanner + vt::CmdReportEcho("", "max. command line size exceeded"));

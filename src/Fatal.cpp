@@ -60,13 +60,19 @@ void SayWhy(Failure failure, const char* text, const char* in) {
 } // namespace
 
 void Fatal(Failure failure, const char* text) {
-    Stop stop{kExitFatal, failure, {}};
+    Stop stop; // its text is written whole below
+    stop.exit = kExitFatal;
+    stop.failure = failure;
     std::snprintf(stop.text, sizeof stop.text, "%s", text != nullptr ? text : "");
     throw stop;
 }
 
 void CutShort() {
-    throw Stop{kExitReaderAbort, Failure{}, {}};
+    Stop stop; // no report: no text
+    stop.exit = kExitReaderAbort;
+    stop.failure = Failure{};
+    stop.text[0] = '\0';
+    throw stop;
 }
 
 void FatalReport(const Stop& stop, const char* echo, const char* input) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <vector>
+#include <memory>
 
 #include "Diag.h"
 #include "Fatal.h"
@@ -59,7 +59,7 @@ class HexFirmware : public Firmware {
     uint32_t size_;
     std::deque<Run> runs_; // in file order while the file is scanned, then by address
     char because_[160];          // what is wrong with the line a fault names
-    std::vector<uint8_t> chunk_; // image bytes gathered from the records of a piece
+    std::unique_ptr<uint8_t[]> chunk_; // image bytes gathered from the records of a piece
 };
 
 // True when two of the runs that start at file offsets up to last share an address (the runs
@@ -294,19 +294,19 @@ void HexFirmware::Store(const Piece& p, uint32_t addr, const uint8_t* src, uint3
 
 void HexFirmware::Emit(const Piece& p, ImageSink& sink) {
     constexpr size_t kChunk = 65536;
-    chunk_.resize(kChunk);
+    if (!chunk_) chunk_ = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
     uint32_t fill = 0;
     const uint64_t to = static_cast<uint64_t>(p.addr) + p.len;
     Records(p, p.addr, to, [&](uint64_t, const HexLine& l) {
         const uint32_t n = l.b[0];
         if (fill + n > kChunk) {
-            sink.Data(chunk_.data(), fill, -1);
+            sink.Data(chunk_.get(), fill, -1);
             fill = 0;
         }
-        std::memcpy(chunk_.data() + fill, l.b + 4, n);
+        std::memcpy(chunk_.get() + fill, l.b + 4, n);
         fill += n;
     });
-    sink.Data(chunk_.data(), fill, -1);
+    sink.Data(chunk_.get(), fill, -1);
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 
 class MappedFile {
   public:
-    MappedFile() = default;
+    MappedFile() { name_[0] = '\0'; }
     ~MappedFile() { Close(); }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
@@ -42,7 +42,7 @@ class MappedFile {
     PlatHandle file_ = kNoHandle;
     uint32_t size_ = 0;
     const char* reading_ = "the file's contents";
-    char name_[1024] = {};
+    char name_[1024]; // set by Open: "" before
 };
 
 // A value of the file in host byte order (the same swap turns it back).

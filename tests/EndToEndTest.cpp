@@ -93,7 +93,7 @@ void RunCase(const Case& c) {
 TEST(EndToEnd, SignaturePass) {
     std::vector<Case> cases;
     {
-        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+        const Bytes in = vt::MinimalElf();
         const Bytes out = WithSig(in, DataAt(in, 0));
         const uint32_t sig = vt::SigOf(in, DataAt(in, 0));
         cases.push_back(
@@ -194,7 +194,7 @@ TEST(EndToEnd, SignaturePass) {
         cases.push_back({"no program headers", none, {"BINARY"}, 3, Invalid("app.elf"), none, {}});
         cases.push_back({"no program headers, VERIFY", none, {"VERIFY"}, 3, Invalid("app.elf"),
                          none, vt::Bytes{0x5A}});
-        Bytes zero = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+        Bytes zero = vt::MinimalElf();
         vt::Put16(zero, vt::kPhnum, 0);
         cases.push_back({"e_phnum 0", zero, {}, 3, Invalid("app.elf"), zero, {}});
     }
@@ -229,7 +229,7 @@ TEST(EndToEnd, SignaturePass) {
                          WithSig(in, DataAt(in, 0, true)),
                          {}});
         for (uint16_t type : {1, 3}) {
-            Bytes t = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+            Bytes t = vt::MinimalElf();
             vt::Put16(t, vt::kType, type);
             cases.push_back(
                 {"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
@@ -367,7 +367,7 @@ TEST(EndToEnd, LinkerLayouts) {
 // VERIFY changes no file: each outcome with its exit code; the input and any image stay as
 // they were, also when an error ends the run.
 TEST(EndToEnd, Verify) {
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     const uint32_t at = DataAt(elf, 0);
     const Bytes good = WithSig(elf, at);
     const Bytes image = Slice(good, at, 64);
@@ -516,7 +516,7 @@ TEST(EndToEnd, ReaderAbort) {
 
 TEST(EndToEnd, InputsThatCannotBeOpened) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     vt::WriteFile(dir / "empty.elf", {});
     vt::WriteFile(dir / "ro.elf", elf);
     vt::fs::permissions(dir / "ro.elf", vt::fs::perms::owner_read);
@@ -536,7 +536,7 @@ TEST(EndToEnd, InputsThatCannotBeOpened) {
 // The image file is never the input file, whatever name designates it.
 TEST(EndToEnd, ImageIsNeverTheInput) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
     const std::string ok = Status(true, 0, vt::SigOf(elf, DataAt(elf, 0))) + kDone;
     const auto cannotCreate = [](const std::string& n) {
@@ -602,7 +602,7 @@ TEST(EndToEnd, ImageIsNeverTheInput) {
 
 TEST(EndToEnd, ImageFileFailures) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     vt::WriteFile(dir / "app.elf", elf);
     const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf", "BIN(nodir/app.bin)"});
     EXPECT_EQ(r.code, 3);
@@ -634,7 +634,7 @@ TEST(EndToEnd, ImageDeviceFull) {
 // quotes included, and names up to 1000 characters in every form. Nothing else is touched.
 TEST(EndToEnd, NamesAreTakenWhole) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     const Bytes image = Slice(WithSig(elf, DataAt(elf, 0)), DataAt(elf, 0), 64);
     const std::string ok = Status(true, 0, vt::SigOf(elf, DataAt(elf, 0))) + kDone;
     std::string deep = "out dir (1)";
@@ -679,7 +679,7 @@ TEST(EndToEnd, NamesAreTakenWhole) {
 // A run that fails writes one plain line to standard error: the file concerned and the cause;
 // a run that succeeds writes nothing there.
 TEST(EndToEnd, OneDiagnosticLine) {
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     const Bytes signedElf = WithSig(elf, DataAt(elf, 0));
     Bytes crp3 = vt::Vectors(16);
     crp3.resize(0x300, 0);
@@ -815,7 +815,7 @@ TEST(EndToEnd, OneDiagnosticLine) {
 
 TEST(EndToEnd, StaleImageIsDeletedWithoutBinary) {
     vt::TempDir dir;
-    vt::WriteFile(dir / "app.elf", Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build());
+    vt::WriteFile(dir / "app.elf", vt::MinimalElf());
     vt::WriteFile(dir / "app.BIN", {1, 2, 3});
     const vt::RunResult r = vt::RunVortle(dir.path, {"app.elf"});
     EXPECT_EQ(r.code, 0);
@@ -825,7 +825,7 @@ TEST(EndToEnd, StaleImageIsDeletedWithoutBinary) {
 #ifndef _WIN32
 TEST(EndToEnd, SignedFileIsNotWritten) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     vt::WriteFile(dir / "app.elf", WithSig(elf, DataAt(elf, 0)));
     struct stat before {};
     ASSERT_EQ(stat((dir / "app.elf").c_str(), &before), 0);
@@ -995,7 +995,7 @@ namespace {
 // Files of 2 GiB or more lie outside the reader's 32-bit model: they are not opened.
 TEST(EndToEnd, FilesOfTwoGiBAreRefused) {
     vt::TempDir dir;
-    const Bytes elf = Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     vt::WriteFile(dir / "big.elf", elf);
     std::error_code ec;
     vt::fs::resize_file(dir / "big.elf", 0x80000000ull, ec); // sparse: no disk space taken

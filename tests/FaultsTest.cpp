@@ -149,7 +149,7 @@ size_t Temporaries(const vt::fs::path& dir, pid_t pid = 0) {
 
 TEST(Faults, NoPartialImage) {
     const Bytes elf = vt::Elf{.segs = {vt::Code(0, vt::Vectors(0x40000))}}.Build(); // 1 MiB
-    const Bytes small = vt::Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes small = vt::MinimalElf();
     const std::string banner = vt::kBanner;
     enum class Act { None, Term, Truncate };
     struct Case {
@@ -242,7 +242,7 @@ TEST(Faults, NoPartialImage) {
 // work short: the run signs, writes its image and says once that its output was lost. A
 // standard descriptor closed at the start is the null device's.
 TEST(Faults, StandardStreams) {
-    const Bytes elf = vt::Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     enum class Out { Pipe, GonePipe, Full, Closed };
     struct Case {
         const char* what;
@@ -435,7 +435,7 @@ TEST(Faults, ImagesAreOneCommit) {
 // a device written directly); a link to nothing, or a stranger's link in a sticky folder that
 // others may write, takes no image.
 TEST(Faults, LinksAtImageNames) {
-    const Bytes elf = vt::Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     const bool root = geteuid() == 0;
     struct Case {
         const char* what;
@@ -496,7 +496,7 @@ TEST(Faults, LinksAtImageNames) {
 TEST(Faults, PlantedLinksAsRoot) {
     if (geteuid() != 0) GTEST_SKIP() << "the probe runs as root";
     vt::TempDir dir;
-    vt::WriteFile(dir / "app.elf", vt::Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build());
+    vt::WriteFile(dir / "app.elf", vt::MinimalElf());
     vt::fs::create_directory(dir / "vault");
     vt::WriteFile(dir / "vault" / "secret", {1, 2, 3});
     ASSERT_EQ(chmod((dir / "vault").c_str(), 0700), 0);
@@ -564,7 +564,7 @@ TEST(Faults, TemporaryNamesAreRandom) {
 
 TEST(Faults, VerifyNamesThatAreNoFiles) {
     vt::TempDir dir;
-    const Bytes elf = vt::Elf{.segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    const Bytes elf = vt::MinimalElf();
     vt::WriteFile(dir / "app.elf", elf);
     ASSERT_EQ(vt::RunVortle(dir.path, {"app.elf"}).code, 0);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);

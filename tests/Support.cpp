@@ -408,4 +408,8 @@ bool Holds(const fs::path& p) {
 #endif
 }
 
+Bytes MinimalElf() {
+    return Elf{.segs = {Code(0, Vectors(16))}}.Build();
+}
+
 } // namespace vt

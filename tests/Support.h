@@ -57,6 +57,9 @@ struct Elf {
 };
 
 // Field access in the byte order of the file.
+// The smallest executable the tool signs: one code segment at 0 holding a 16-word vector table.
+Bytes MinimalElf();
+
 uint32_t Get32(const Bytes& b, size_t off, bool big = false);
 void Put32(Bytes& b, size_t off, uint32_t v, bool big = false);
 void Put16(Bytes& b, size_t off, uint16_t v, bool big = false);

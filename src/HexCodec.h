@@ -68,7 +68,7 @@ inline bool HexDecode(const uint8_t* text, HexLine& l, char* because, size_t cap
     for (uint32_t i = 0; ok && i < n; ++i) {
         const uint8_t hi = kHexNibble.v[p[1 + 2 * i]];
         const uint8_t lo = kHexNibble.v[p[2 + 2 * i]];
-        if (hi == kHexNoDigit || lo == kHexNoDigit) {
+        if (((hi | lo) & 0xF0) != 0) { // either is no digit
             ok = false;
             break;
         }

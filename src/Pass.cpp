@@ -139,7 +139,7 @@ void Walk(Firmware& in, MappedFile& file, const Request& request, const Signatur
           PassResult& result) {
     result.protection = GuardCrp(in, request, range);
     file.Reading("a segment's file bytes");
-    const std::unique_ptr<Images> images = std::make_unique<Images>(request, file);
+    Images images(request, file);
     uint32_t count = 0;
     uint64_t low = UINT64_MAX; // where the firmware lies, for a range not found
     uint64_t high = 0;
@@ -153,10 +153,10 @@ void Walk(Firmware& in, MappedFile& file, const Request& request, const Signatur
             Patch(in, p, range, request.checkOnly, result);
             ++count;
         }
-        if (!images->Any()) continue;
-        images->Begin(static_cast<uint64_t>(p.addr) + p.skip);
-        in.Emit(p, *images);
-        images->End();
+        if (!images.Any()) continue;
+        images.Begin(static_cast<uint64_t>(p.addr) + p.skip);
+        in.Emit(p, images);
+        images.End();
     }
     // A run that signed nothing commits no image: the images are dropped as the run stops.
     if (count == 0) {
@@ -165,8 +165,8 @@ void Walk(Firmware& in, MappedFile& file, const Request& request, const Signatur
         std::snprintf(text, sizeof text, kNotFound, range.start, range.ReportedLast());
         Fatal(Failure::RangeNotFound, text);
     }
-    images->Close();
-    for (int i = 0; i < kImages; ++i) result.images[i] = images->Found(i);
+    images.Close();
+    for (int i = 0; i < kImages; ++i) result.images[i] = images.Found(i);
 }
 
 } // namespace

@@ -16,9 +16,8 @@ inline const char* LastComponent(const char* name, Slashes slashes = Slashes::Of
 #else
     const bool backslash = slashes == Slashes::Both;
 #endif
-    const char* leaf = name;
-    for (const char* c = name; *c != '\0'; ++c) {
-        if (*c == '/' || (backslash && *c == '\\')) leaf = c + 1;
-    }
-    return leaf;
+    const char* slash = std::strrchr(name, '/');
+    const char* other = backslash ? std::strrchr(name, '\\') : nullptr;
+    if (other != nullptr && (slash == nullptr || other > slash)) slash = other;
+    return slash != nullptr ? slash + 1 : name;
 }

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const Stop& f) {
         HarnessLeave();
         HARNESS_CHECK(f.exit == kExitFatal);
-        HARNESS_CHECK(r.echo == nullptr || std::strlen(r.echo) < static_cast<size_t>(kCommandLineCap));
+        HARNESS_CHECK(r.echo == nullptr ||
+                      std::strlen(r.echo) < static_cast<size_t>(kCommandLineCap));
         return 0;
     }
     HarnessLeave();

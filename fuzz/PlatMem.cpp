@@ -179,16 +179,16 @@ int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/, c
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
-int PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
-    return 0;
+bool PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
+    return false;
 }
 
-int PlatStaleImage(const char* image, const char* input) {
-    return Find(image) != nullptr && (input == nullptr || std::strcmp(image, input) != 0) ? 1 : 0;
+bool PlatStaleImage(const char* image, const char* input) {
+    return Find(image) != nullptr && (input == nullptr || std::strcmp(image, input) != 0);
 }
 
-int PlatSameFile(const char* a, const char* b) {
-    return a != nullptr && b != nullptr && Find(a) != nullptr && std::strcmp(a, b) == 0 ? 1 : 0;
+bool PlatSameFile(const char* a, const char* b) {
+    return a != nullptr && b != nullptr && Find(a) != nullptr && std::strcmp(a, b) == 0;
 }
 
 // One flat folder: every name is its own last component, compared as it is.
@@ -197,12 +197,12 @@ int PlatFolderOf(const char* /*folder*/, PlatFolder& out) {
     return 0;
 }
 
-int PlatSameLeaf(const char* a, const char* b, bool /*foldsCase*/) {
-    return std::strcmp(a, b) == 0 ? 1 : 0;
+bool PlatSameLeaf(const char* a, const char* b, bool /*foldsCase*/) {
+    return std::strcmp(a, b) == 0;
 }
 
-int PlatStoredExactly(const char* /*folder*/, const char* leaf) {
-    return Find(leaf) != nullptr ? 1 : 0;
+bool PlatStoredExactly(const char* /*folder*/, const char* leaf) {
+    return Find(leaf) != nullptr;
 }
 
 // ---- The harness's side -----------------------------------------------------------------

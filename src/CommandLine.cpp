@@ -30,7 +30,8 @@ bool IsVerify(const char* a) {
 bool NeedsQuotes(const char* a) {
     if (a[0] == '"' || a[0] == '\'') return false;
     for (const char* c = a; *c != '\0'; ++c) {
-        if (*c == '\'' || std::memchr(kNameDelimiters, *c, sizeof kNameDelimiters) != nullptr) return true;
+        if (*c == '\'' || std::memchr(kNameDelimiters, *c, sizeof kNameDelimiters) != nullptr)
+            return true;
     }
     return false;
 }

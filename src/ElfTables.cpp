@@ -87,7 +87,8 @@ void ReadSections(MappedFile& file, ElfTables& t) {
     const uint32_t n = t.header.e_shnum;
     if (n == 0) RefuseElf(file, "it has no section table");
     const uint8_t* table = file.Slice(t.header.e_shoff, n * kShEntry);
-    t.sections = static_cast<uint8_t*>(GetMem(static_cast<int>((n + 2) * kShEntry), kPoolElfTables));
+    t.sections =
+        static_cast<uint8_t*>(GetMem(static_cast<int>((n + 2) * kShEntry), kPoolElfTables));
     std::memcpy(t.sections, table, n * kShEntry);
     ReadNameTable(file, t);
     for (uint32_t i = 0; i < n * kShEntry; i += 4) {

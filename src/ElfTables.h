@@ -29,12 +29,12 @@ static_assert(sizeof(ElfHeader) == 52, "the ELF header is 52 bytes");
 
 // What the tables say.
 struct ElfTables {
-    ElfHeader header;             // in host byte order
-    bool bigEndian;               // the file's byte order
-    uint8_t* sections;            // section header table (40-byte entries), ELF-tables pool
-    uint32_t nameTableOffset;     // sh_offset of the section-name string table
-    uint32_t nameTableSize;       // its sh_size
-    char* nameTable;              // copy of that table followed by 16 zero bytes, ELF-tables pool
+    ElfHeader header;         // in host byte order
+    bool bigEndian;           // the file's byte order
+    uint8_t* sections;        // section header table (40-byte entries), ELF-tables pool
+    uint32_t nameTableOffset; // sh_offset of the section-name string table
+    uint32_t nameTableSize;   // its sh_size
+    char* nameTable;          // copy of that table followed by 16 zero bytes, ELF-tables pool
 };
 
 // Reads the ELF header, the section header table and the section-name string table. A file

@@ -26,7 +26,7 @@ constexpr int kExitFatal = 3;
 // The one error of a run.
 struct Stop {
     int exit;        // kExitFatal, or the reader's abort
-    Failure failure;      // the report of a fatal stop (none for the reader's abort)
+    Failure failure; // the report of a fatal stop (none for the reader's abort)
     char text[1100]; // its text: a file name of up to 1000 characters and a line number
 };
 

@@ -57,8 +57,8 @@ class HexFirmware : public Firmware {
     MappedFile& file_;
     uint8_t* text_; // the whole mapped file
     uint32_t size_;
-    std::deque<Run> runs_; // in file order while the file is scanned, then by address
-    char because_[160];          // what is wrong with the line a fault names
+    std::deque<Run> runs_;             // in file order while the file is scanned, then by address
+    char because_[160];                // what is wrong with the line a fault names
     std::unique_ptr<uint8_t[]> chunk_; // image bytes gathered from the records of a piece
 };
 

@@ -41,7 +41,7 @@ class Writer : public ImageOut {
   private:
     // A hole where the platform can leave one.
     void Zeros(uint64_t len) {
-        if (PlatImageHole(fp_, len) != 0) return;
+        if (PlatImageHole(fp_, len)) return;
         static constexpr uint8_t kZeros[4096] = {};
         while (len > 0 && std::ferror(fp_) == 0) {
             const uint64_t n = len < sizeof kZeros ? len : sizeof kZeros;

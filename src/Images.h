@@ -44,8 +44,8 @@ class Images final : public ImageSink {
     std::unique_ptr<ImageOut> out_[kImages]; // the images open for bytes
     bool missing_[kImages] = {};             // a check found no image file
     bool opened_ = false;
-    uint64_t at_ = 0;                   // load address of the next byte
-    bool binStarted_ = false;           // once a piece with bytes has been written
-    uint64_t binAddr_ = 0;              // the load address the binary image has reached
+    uint64_t at_ = 0;                         // load address of the next byte
+    bool binStarted_ = false;                 // once a piece with bytes has been written
+    uint64_t binAddr_ = 0;                    // the load address the binary image has reached
     std::unique_ptr<HexRecordCutter> cutter_; // the HEX image's records, while it takes bytes
 };

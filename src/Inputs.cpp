@@ -36,8 +36,7 @@ bool BinName(const char* name) {
 std::unique_ptr<Firmware> OpenInput(MappedFile& file, const char* name) {
     const uint8_t* head = file.Slice(0, 1);
     constexpr uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
-    const bool elf =
-        file.Size() >= sizeof kMagic && std::memcmp(head, kMagic, sizeof kMagic) == 0;
+    const bool elf = file.Size() >= sizeof kMagic && std::memcmp(head, kMagic, sizeof kMagic) == 0;
     if (!elf && BinName(name)) return std::make_unique<RawFirmware>(file);
     if (head[0] == ':') return HexInput(file);
     return ElfInput(file);

@@ -72,8 +72,8 @@ void MappedFile::Close() {
 }
 
 void MappedFile::CutShortAt(uint64_t end) const {
-    Why(name_, "cut short: the file ends at byte %u, and %s reaches to byte %llu", size_,
-        reading_, static_cast<unsigned long long>(end));
+    Why(name_, "cut short: the file ends at byte %u, and %s reaches to byte %llu", size_, reading_,
+        static_cast<unsigned long long>(end));
     CutShort();
 }
 

@@ -52,7 +52,7 @@ bool Unlike(const char* a, const char* b) {
 } // namespace
 
 bool SameTarget(const char* a, const char* b) {
-    if (PlatSameFile(a, b) != 0) return true;
+    if (PlatSameFile(a, b)) return true;
     Split sa;
     Split sb;
     SplitName(a, sa);
@@ -72,5 +72,5 @@ bool StoredExactly(const char* name) {
     SplitName(name, s);
     PlatFolder f;
     if (PlatFolderOf(s.folder, f) != 0) return false;
-    return !f.foldsCase || PlatStoredExactly(s.folder, s.leaf) != 0;
+    return !f.foldsCase || PlatStoredExactly(s.folder, s.leaf);
 }

@@ -16,7 +16,7 @@ constexpr int kNameLimit = 1000; // longest file name; a longer one is refused, 
 constexpr int kEchoSlack = 31;   // the echo stays this far below the capacity
 
 // The characters that end a keyword or a number, in their stored order.
-constexpr char kWordDelimiters[20] = {' ', '\t', ';', ',', '(', ')', '=', '#',  '!',   '$',
+constexpr char kWordDelimiters[20] = {' ', '\t', ';', ',', '(', ')', '=', '#', '!',  '$',
                                       '`', '+',  '-', '&', '|', '[', ']', '%', '\n', '\x7F'};
 
 // The options and their keywords; the empty row ends the options.
@@ -26,9 +26,10 @@ struct Keyword {
     char text[16];
 };
 constexpr Keyword kKeywordTable[8] = {
-    {Option::None, ""},          {Option::Binary, "BINARY"},  {Option::Binary, "BIN"},
-    {Option::BaseAddress, "BASEADDRESS"}, {Option::BaseAddress, "BA"},
-    {Option::Verify, "VERIFY"},  {Option::Hex, "HEX"},        {Option::Crp3, "CRP3"},
+    {Option::None, ""},          {Option::Binary, "BINARY"},
+    {Option::Binary, "BIN"},     {Option::BaseAddress, "BASEADDRESS"},
+    {Option::BaseAddress, "BA"}, {Option::Verify, "VERIFY"},
+    {Option::Hex, "HEX"},        {Option::Crp3, "CRP3"},
 };
 constexpr uint32_t kBaseMax = 0xFF000000u;
 
@@ -78,10 +79,10 @@ class OptionParser {
     const char* at_ = nullptr;   // scan position in the command line
     char token_[kTokenCap] = {}; // the last token
     int32_t tokenLength_ = 0;
-    char delimiter_ = 0;         // the character that ended the last token
+    char delimiter_ = 0; // the character that ended the last token
     int32_t echoLength_ = 0;
-    bool nameMode_ = false;      // a file name: its own delimiters and length limit
-    bool upperCase_ = true;      // keywords and numbers are read upper-cased
+    bool nameMode_ = false; // a file name: its own delimiters and length limit
+    bool upperCase_ = true; // keywords and numbers are read upper-cased
     bool seen_[static_cast<int>(Option::Count)] = {};
 };
 
@@ -311,8 +312,7 @@ uint32_t OptionParser::TokenNumber() const {
     for (int32_t i = first; i < tokenLength_; ++i) {
         const unsigned char c = static_cast<unsigned char>(token_[i]);
         if (hex ? !std::isxdigit(c) : !(c >= '0' && c <= '9')) {
-            Why(kCmd, "'%s' is no number: write it in decimal, or in hexadecimal after 0x",
-                token_);
+            Why(kCmd, "'%s' is no number: write it in decimal, or in hexadecimal after 0x", token_);
             Fatal(Failure::InvalidNum, token_);
         }
     }

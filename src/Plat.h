@@ -105,18 +105,18 @@ int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uin
                    uint32_t len);
 
 // Advances the image stream by len bytes, leaving a hole that reads as zeros once the next
-// bytes are written. Returns 1, or 0 where the platform or the stream cannot: the caller then
-// writes the zeros.
-int PlatImageHole(std::FILE* image, uint64_t len);
+// bytes are written. False where the platform or the stream cannot: the caller then writes
+// the zeros.
+bool PlatImageHole(std::FILE* image, uint64_t len);
 
-// 1 when the name itself is a regular file, not a link to one, and not the input file (input
+// True when the name itself is a regular file, not a link to one, and not the input file (input
 // may be null): only such a file is a stale image to delete, never a link, a device, a folder
 // or the firmware.
-int PlatStaleImage(const char* image, const char* input);
+bool PlatStaleImage(const char* image, const char* input);
 
-// 1 when both names designate the same existing file (links and case-insensitive names
-// included), else 0.
-int PlatSameFile(const char* a, const char* b);
+// True when both names designate the same existing file (links and case-insensitive names
+// included).
+bool PlatSameFile(const char* a, const char* b);
 
 // A folder as the system knows it: its identity, and whether its volume compares names
 // ignoring case.
@@ -127,7 +127,7 @@ struct PlatFolder {
 };
 // Fills the record of the folder the system's own lookup of name reaches; 0 on success.
 int PlatFolderOf(const char* folder, PlatFolder& out);
-// 1 when the two last components are one name in a folder of that kind, else 0.
-int PlatSameLeaf(const char* a, const char* b, bool foldsCase);
-// 1 when the folder stores an entry spelt exactly leaf, case included, else 0.
-int PlatStoredExactly(const char* folder, const char* leaf);
+// True when the two last components are one name in a folder of that kind.
+bool PlatSameLeaf(const char* a, const char* b, bool foldsCase);
+// True when the folder stores an entry spelt exactly leaf, case included.
+bool PlatStoredExactly(const char* folder, const char* leaf);

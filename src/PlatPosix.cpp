@@ -217,29 +217,27 @@ int PlatWriteImage(std::FILE* image, PlatHandle file, uint32_t offset, const uin
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
-int PlatImageHole(std::FILE* image, uint64_t len) {
+bool PlatImageHole(std::FILE* image, uint64_t len) {
     // Moving the descriptor past the end leaves a hole that the next bytes close: no time and
     // no disk for the gap. The stream is flushed first; it only ever appends at the
     // descriptor's position. What cannot seek (a pipe) is refused.
     return std::fflush(image) == 0 && len <= static_cast<uint64_t>(INT64_MAX) &&
-                   lseek(fileno(image), static_cast<off_t>(len), SEEK_CUR) >= 0
-               ? 1
-               : 0;
+           lseek(fileno(image), static_cast<off_t>(len), SEEK_CUR) >= 0;
 }
 
-int PlatStaleImage(const char* image, const char* input) {
+bool PlatStaleImage(const char* image, const char* input) {
     struct stat si {};
-    if (lstat(image, &si) != 0 || !S_ISREG(si.st_mode)) return 0;
+    if (lstat(image, &si) != 0 || !S_ISREG(si.st_mode)) return false;
     struct stat sn {};
-    if (input == nullptr || stat(input, &sn) != 0) return 1;
-    return si.st_dev == sn.st_dev && si.st_ino == sn.st_ino ? 0 : 1;
+    if (input == nullptr || stat(input, &sn) != 0) return true;
+    return si.st_dev != sn.st_dev || si.st_ino != sn.st_ino;
 }
 
-int PlatSameFile(const char* a, const char* b) {
+bool PlatSameFile(const char* a, const char* b) {
     struct stat sa {};
     struct stat sb {};
-    if (a == nullptr || b == nullptr || stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino ? 1 : 0;
+    if (a == nullptr || b == nullptr || stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 namespace {
@@ -284,17 +282,17 @@ int PlatFolderOf(const char* folder, PlatFolder& out) {
     return 0;
 }
 
-int PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
-    return (foldsCase ? strcasecmp(a, b) : std::strcmp(a, b)) == 0 ? 1 : 0;
+bool PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
+    return (foldsCase ? strcasecmp(a, b) : std::strcmp(a, b)) == 0;
 }
 
-int PlatStoredExactly(const char* folder, const char* leaf) {
+bool PlatStoredExactly(const char* folder, const char* leaf) {
     DIR* d = opendir(folder);
-    if (d == nullptr) return 0;
-    int found = 0;
+    if (d == nullptr) return false;
+    bool found = false;
     while (const dirent* e = readdir(d)) {
         if (std::strcmp(e->d_name, leaf) == 0) {
-            found = 1;
+            found = true;
             break;
         }
     }

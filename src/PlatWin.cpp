@@ -54,9 +54,9 @@ void HoldStandardHandles() {
     for (int fd = 0; fd <= 2; ++fd) {
         const HANDLE h = GetStdHandle(kIds[fd]);
         const intptr_t crt = _get_osfhandle(fd);
-        const bool missing = h == nullptr || h == INVALID_HANDLE_VALUE ||
-                             (GetFileType(h) == FILE_TYPE_UNKNOWN &&
-                              GetLastError() == ERROR_INVALID_HANDLE);
+        const bool missing =
+            h == nullptr || h == INVALID_HANDLE_VALUE ||
+            (GetFileType(h) == FILE_TYPE_UNKNOWN && GetLastError() == ERROR_INVALID_HANDLE);
         if (!missing && crt != -1 && crt != -2) continue;
         const int null = _wopen(L"NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
         if (null < 0) continue;
@@ -100,8 +100,8 @@ int KindOf(const char* name) {
 HANDLE OpenForQuery(const char* name) {
     const WideName wide(name);
     if (!wide.ok) return INVALID_HANDLE_VALUE;
-    return CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 } // namespace
@@ -127,8 +127,8 @@ PlatHandle PlatOpenRW(const char* name, bool write) {
         return kNoHandle;
     }
     const HANDLE h =
-        CreateFileW(wide.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(wide.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? kNoHandle : P(h);
 }
 
@@ -225,17 +225,17 @@ int PlatWriteImage(std::FILE* image, PlatHandle /*file*/, uint32_t /*offset*/, c
     return std::ferror(image) != 0 ? -1 : 0;
 }
 
-int PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
-    return 0; // the gap is written as zeros
+bool PlatImageHole(std::FILE* /*image*/, uint64_t /*len*/) {
+    return false; // the gap is written as zeros
 }
 
-int PlatStaleImage(const char* image, const char* input) {
+bool PlatStaleImage(const char* image, const char* input) {
     const DWORD attr = GetFileAttributesW(WideName(image).c_str());
-    if (attr == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attr == INVALID_FILE_ATTRIBUTES) return false;
     constexpr DWORD kNoFile =
         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
-    if ((attr & kNoFile) != 0) return 0;
-    return input != nullptr && PlatSameFile(image, input) ? 0 : 1;
+    if ((attr & kNoFile) != 0) return false;
+    return input == nullptr || !PlatSameFile(image, input);
 }
 
 void PlatOnAbort(void (*cleanup)()) {
@@ -252,12 +252,12 @@ void PlatHoldSignals(bool hold) {
     }
 }
 
-int PlatSameFile(const char* a, const char* b) {
-    if (a == nullptr || b == nullptr) return 0;
+bool PlatSameFile(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr) return false;
     const HANDLE ha = OpenForQuery(a);
-    if (ha == INVALID_HANDLE_VALUE) return 0;
+    if (ha == INVALID_HANDLE_VALUE) return false;
     const HANDLE hb = OpenForQuery(b);
-    int same = 0;
+    bool same = false;
     if (hb != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION ia{};
         BY_HANDLE_FILE_INFORMATION ib{};
@@ -285,33 +285,33 @@ int PlatFolderOf(const char* folder, PlatFolder& out) {
     return 0;
 }
 
-int PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
-    if (!foldsCase) return std::strcmp(a, b) == 0 ? 1 : 0;
+bool PlatSameLeaf(const char* a, const char* b, bool foldsCase) {
+    if (!foldsCase) return std::strcmp(a, b) == 0;
     wchar_t wa[kWideCap];
     wchar_t wb[kWideCap];
     if (!WideInto(a, wa, kWideCap) || !WideInto(b, wb, kWideCap)) {
-        return _stricmp(a, b) == 0 ? 1 : 0;
+        return _stricmp(a, b) == 0;
     }
-    return CompareStringOrdinal(wa, -1, wb, -1, TRUE) == CSTR_EQUAL ? 1 : 0;
+    return CompareStringOrdinal(wa, -1, wb, -1, TRUE) == CSTR_EQUAL;
 }
 
-int PlatStoredExactly(const char* folder, const char* leaf) {
+bool PlatStoredExactly(const char* folder, const char* leaf) {
     char name[kWideCap * 3];
     const size_t n = std::strlen(folder);
     const bool sep =
         n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/' || folder[n - 1] == ':');
     if (std::snprintf(name, sizeof name, "%s%s%s", folder, sep ? "" : "\\", leaf) >=
         static_cast<int>(sizeof name)) {
-        return 0;
+        return false;
     }
     const WideName wide(name);
     wchar_t exact[kWideCap];
-    if (!wide.ok || !WideInto(leaf, exact, kWideCap)) return 0;
+    if (!wide.ok || !WideInto(leaf, exact, kWideCap)) return false;
     WIN32_FIND_DATAW found{};
     const HANDLE h = FindFirstFileW(wide.c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    if (h == INVALID_HANDLE_VALUE) return false;
     FindClose(h);
-    return std::wcscmp(found.cFileName, exact) == 0 ? 1 : 0;
+    return std::wcscmp(found.cFileName, exact) == 0;
 }
 
 void PlatOnFault(const char* line) {

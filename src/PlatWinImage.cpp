@@ -49,9 +49,9 @@ std::FILE* PlatTempCreate(const PlatSpot& spot, char* tmp, size_t cap, bool /*un
         // A new file only (never an existing name or a link), that may be deleted while open.
         const WideName wide(tmp);
         if (!wide.ok) return nullptr;
-        const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE,
-                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE h =
+            CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
         if (h == INVALID_HANDLE_VALUE) return nullptr;
         if (!DeleteOnClose(h, true)) {

@@ -17,8 +17,8 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
 bool WideInto(const char* utf8, wchar_t* out, size_t cap) {
     out[0] = L'\0';
     if (utf8[0] == '\0') return true;
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, out,
-                                      static_cast<int>(cap));
+    const int n =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, out, static_cast<int>(cap));
     if (n == 0) out[0] = L'\0';
     return n != 0;
 }

@@ -126,7 +126,7 @@ int TempFinish(bool commit, int& failed) {
 }
 
 void TempRemoveStale(const char* name, const char* input) {
-    if (name != nullptr && name[0] != '\0' && PlatStaleImage(name, input) != 0) {
+    if (name != nullptr && name[0] != '\0' && PlatStaleImage(name, input)) {
         PlatRemoveFile(name);
     }
 }

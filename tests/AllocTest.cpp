@@ -181,10 +181,11 @@ TEST_F(Pools, ExhaustionReleasesThePools) {
     GetMem(100, 2);
     std::FILE* said = std::tmpfile();
     WhySink(said);
-    EXPECT_EQ(VortleGuard(r, [] {
-                  GetMem(-1, 0);
-                  return 0;
-              }),
+    EXPECT_EQ(VortleGuard(r,
+                          [] {
+                              GetMem(-1, 0);
+                              return 0;
+                          }),
               3);
     for (int pool = 0; pool < kPools; ++pool) EXPECT_EQ(PoolLast(pool), nullptr);
     WhySink(nullptr);

@@ -90,68 +90,44 @@ void RunCase(const Case& c) {
     }
 }
 
-TEST(EndToEnd, SignaturePass) {
+// The default range and BASEADDRESS: signed once, left alone when right, refused when no
+// segment holds it.
+TEST(SignaturePass, SignsTheConfiguredRange) {
     std::vector<Case> cases;
-    {
-        const Bytes in = vt::MinimalElf();
-        const Bytes out = WithSig(in, DataAt(in, 0));
-        const uint32_t sig = vt::SigOf(in, DataAt(in, 0));
-        cases.push_back(
-            {"signs the default range", in, {}, 0, Status(true, 0, sig) + kDone, out, {}});
-        cases.push_back(
-            {"a signed file stays as it is", out, {}, 0, Status(false, 0, sig) + kDone, out, {}});
-        cases.push_back({"image of one segment",
-                         in,
-                         {"BINARY"},
-                         0,
-                         Status(true, 0, sig) + kDone,
-                         out,
-                         Slice(out, DataAt(in, 0), 64)});
-        cases.push_back({"BASEADDRESS(0) is the default",
-                         in,
-                         {"BA(0)"},
-                         0,
-                         Status(true, 0, sig) + kDone,
-                         out,
-                         {}});
-        cases.push_back(
-            {"a range that no segment holds", in, {"BA(0x2000)"}, 3, NotFound(0x2000), in, {}});
-    }
-    {
-        // Two segments: the image is the first's file bytes followed by the second's.
-        Bytes data(20, 0xD1);
-        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(40)),
-                                      {.paddr = 0xA0,
-                                       .vaddr = 0x10000000,
-                                       .flags = 6,
-                                       .data = data,
-                                       .memExtra = 64}}}
-                             .Build();
-        const Bytes out = WithSig(in, DataAt(in, 0));
-        cases.push_back({"image of two segments",
-                         in,
-                         {"bin"},
-                         0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                         out,
-                         Cat(Slice(out, DataAt(in, 0), 160), data)});
-    }
-    {
-        const Bytes in = Elf{.segs = {vt::Code(0x2000, vt::Vectors(16, 0x1234))}}.Build();
-        const Bytes out = WithSig(in, DataAt(in, 0));
-        cases.push_back({"application at 0x2000",
-                         in,
-                         {"BA(0x2000)"},
-                         0,
-                         Status(true, 0x2000, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                         out,
-                         {}});
-        cases.push_back({"application at 0x2000, default range", in, {}, 3, NotFound(0), in, {}});
-        Bytes rw =
-            Elf{.segs = {{.paddr = 0x2000, .vaddr = 0x2000, .flags = 6, .data = vt::Vectors(16)}}}
-                .Build();
-        cases.push_back({"nothing loadable", rw, {"BA(0x2000)"}, 3, Invalid("app.elf"), rw, {}});
-    }
+    const Bytes in = vt::MinimalElf();
+    const Bytes out = WithSig(in, DataAt(in, 0));
+    const uint32_t sig = vt::SigOf(in, DataAt(in, 0));
+    cases.push_back({"signs the default range", in, {}, 0, Status(true, 0, sig) + kDone, out, {}});
+    cases.push_back(
+        {"a signed file stays as it is", out, {}, 0, Status(false, 0, sig) + kDone, out, {}});
+    cases.push_back(
+        {"BASEADDRESS(0) is the default", in, {"BA(0)"}, 0, Status(true, 0, sig) + kDone, out, {}});
+    cases.push_back(
+        {"a range that no segment holds", in, {"BA(0x2000)"}, 3, NotFound(0x2000), in, {}});
+    const Bytes app = Elf{.segs = {vt::Code(0x2000, vt::Vectors(16, 0x1234))}}.Build();
+    cases.push_back({"application at 0x2000",
+                     app,
+                     {"BA(0x2000)"},
+                     0,
+                     Status(true, 0x2000, vt::SigOf(app, DataAt(app, 0))) + kDone,
+                     WithSig(app, DataAt(app, 0)),
+                     {}});
+    cases.push_back({"application at 0x2000, default range", app, {}, 3, NotFound(0), app, {}});
+    const Bytes big = Elf{.big = true, .segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    cases.push_back({"big-endian file, little-endian units",
+                     big,
+                     {},
+                     0,
+                     Status(true, 0, vt::SigOf(big, DataAt(big, 0, true))) + kDone,
+                     WithSig(big, DataAt(big, 0, true)),
+                     {}});
+    for (const Case& c : cases) RunCase(c);
+}
+
+// Which segments hold the range: all of it and the signature word in their file bytes, from
+// their start; every one that holds it is signed.
+TEST(SignaturePass, SegmentsThatHoldTheRange) {
+    std::vector<Case> cases;
     for (uint32_t size : {28u, 29u, 31u}) {
         const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build();
         Bytes cut = in;
@@ -160,85 +136,111 @@ TEST(EndToEnd, SignaturePass) {
         cases.push_back(
             {"segment of " + std::to_string(size) + " bytes", cut, {}, 3, NotFound(0), cut, {}});
     }
-    {
-        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build();
-        cases.push_back({"segment of 32 bytes",
-                         in,
-                         {},
-                         0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                         WithSig(in, DataAt(in, 0)),
-                         {}});
-        const Bytes late = Elf{.segs = {vt::Code(0x10, vt::Vectors(16))}}.Build();
-        cases.push_back({"segment starting inside the range", late, {}, 3, NotFound(0), late, {}});
+    const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build();
+    cases.push_back({"segment of 32 bytes",
+                     in,
+                     {},
+                     0,
+                     Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                     WithSig(in, DataAt(in, 0)),
+                     {}});
+    const Bytes late = Elf{.segs = {vt::Code(0x10, vt::Vectors(16))}}.Build();
+    cases.push_back({"segment starting inside the range", late, {}, 3, NotFound(0), late, {}});
+    // Two segments hold the range: both are patched, the line tells of the last.
+    const Bytes two =
+        Elf{.segs = {vt::Code(0, vt::Vectors(16, 1)), vt::Code(0, vt::Vectors(16, 2))}}.Build();
+    const Bytes out = WithSig(WithSig(two, DataAt(two, 0)), DataAt(two, 1));
+    cases.push_back({"every holding segment is patched",
+                     two,
+                     {},
+                     0,
+                     Status(true, 0, vt::SigOf(two, DataAt(two, 1))) + kDone,
+                     out,
+                     {}});
+    const Bytes half = WithSig(two, DataAt(two, 1));
+    cases.push_back({"only the first needs it",
+                     half,
+                     {},
+                     0,
+                     Status(false, 0, vt::SigOf(two, DataAt(two, 1))) + kDone,
+                     out,
+                     {}});
+    for (const Case& c : cases) RunCase(c);
+}
+
+// The binary image: each segment's file bytes at their load-address distance.
+TEST(SignaturePass, BinaryImageOfTheSegments) {
+    std::vector<Case> cases;
+    const Bytes in = vt::MinimalElf();
+    const Bytes out = WithSig(in, DataAt(in, 0));
+    cases.push_back({"image of one segment",
+                     in,
+                     {"BINARY"},
+                     0,
+                     Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+                     out,
+                     Slice(out, DataAt(in, 0), 64)});
+    // Two segments: the image is the first's file bytes followed by the second's.
+    Bytes data(20, 0xD1);
+    const Bytes two =
+        Elf{.segs =
+                {vt::Code(0, vt::Vectors(40)),
+                 {.paddr = 0xA0, .vaddr = 0x10000000, .flags = 6, .data = data, .memExtra = 64}}}
+            .Build();
+    const Bytes twoOut = WithSig(two, DataAt(two, 0));
+    cases.push_back({"image of two segments",
+                     two,
+                     {"bin"},
+                     0,
+                     Status(true, 0, vt::SigOf(two, DataAt(two, 0))) + kDone,
+                     twoOut,
+                     Cat(Slice(twoOut, DataAt(two, 0), 160), data)});
+    // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
+    const Bytes zero = Elf{.segs = {vt::Code(0, vt::Vectors(16)), vt::ZeroFilled()}}.Build();
+    const Bytes zeroOut = WithSig(zero, DataAt(zero, 0));
+    cases.push_back({"zero-filled segment at offset 0",
+                     zero,
+                     {"BINARY"},
+                     0,
+                     Status(true, 0, vt::SigOf(zero, DataAt(zero, 0))) + kDone,
+                     zeroOut,
+                     Slice(zeroOut, DataAt(zero, 0), 64)});
+    for (const Case& c : cases) RunCase(c);
+}
+
+// ELF files that are no usable executable: refused, the file and a stale image untouched
+// only by VERIFY.
+TEST(SignaturePass, RefusesFilesThatAreNoUsableExecutable) {
+    std::vector<Case> cases;
+    const Bytes rw =
+        Elf{.segs = {{.paddr = 0x2000, .vaddr = 0x2000, .flags = 6, .data = vt::Vectors(16)}}}
+            .Build();
+    cases.push_back({"nothing loadable", rw, {"BA(0x2000)"}, 3, Invalid("app.elf"), rw, {}});
+    const Bytes in = Elf{.segs = {{.paddr = 0, .flags = 5, .data = {}},
+                                  {.type = 4, .paddr = 0x100, .flags = 4, .data = {1, 2, 3, 4}}}}
+                         .Build();
+    cases.push_back({"no segment counts as loadable", in, {}, 3, Invalid("app.elf"), in, {}});
+    const Bytes none = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
+    cases.push_back({"no program headers", none, {"BINARY"}, 3, Invalid("app.elf"), none, {}});
+    cases.push_back({"no program headers, VERIFY",
+                     none,
+                     {"VERIFY"},
+                     3,
+                     Invalid("app.elf"),
+                     none,
+                     vt::Bytes{0x5A}});
+    Bytes zero = vt::MinimalElf();
+    vt::Put16(zero, vt::kPhnum, 0);
+    cases.push_back({"e_phnum 0", zero, {}, 3, Invalid("app.elf"), zero, {}});
+    for (uint16_t type : {1, 3}) {
+        Bytes t = vt::MinimalElf();
+        vt::Put16(t, vt::kType, type);
+        cases.push_back({"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
     }
-    {
-        // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
-        const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(16)), vt::ZeroFilled()}}.Build();
-        const Bytes out = WithSig(in, DataAt(in, 0));
-        cases.push_back({"zero-filled segment at offset 0",
-                         in,
-                         {"BINARY"},
-                         0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                         out,
-                         Slice(out, DataAt(in, 0), 64)});
-    }
-    {
-        const Bytes in =
-            Elf{.segs = {{.paddr = 0, .flags = 5, .data = {}},
-                         {.type = 4, .paddr = 0x100, .flags = 4, .data = {1, 2, 3, 4}}}}
-                .Build();
-        cases.push_back({"no segment counts as loadable", in, {}, 3, Invalid("app.elf"), in, {}});
-        const Bytes none = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .phoffZero = true}.Build();
-        cases.push_back({"no program headers", none, {"BINARY"}, 3, Invalid("app.elf"), none, {}});
-        cases.push_back({"no program headers, VERIFY", none, {"VERIFY"}, 3, Invalid("app.elf"),
-                         none, vt::Bytes{0x5A}});
-        Bytes zero = vt::MinimalElf();
-        vt::Put16(zero, vt::kPhnum, 0);
-        cases.push_back({"e_phnum 0", zero, {}, 3, Invalid("app.elf"), zero, {}});
-    }
-    {
-        // Two segments hold the range: both are patched, the line tells of the last.
-        const Bytes in =
-            Elf{.segs = {vt::Code(0, vt::Vectors(16, 1)), vt::Code(0, vt::Vectors(16, 2))}}.Build();
-        const Bytes out = WithSig(WithSig(in, DataAt(in, 0)), DataAt(in, 1));
-        cases.push_back({"every holding segment is patched",
-                         in,
-                         {},
-                         0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 1))) + kDone,
-                         out,
-                         {}});
-        const Bytes half = WithSig(in, DataAt(in, 1));
-        cases.push_back({"only the first needs it",
-                         half,
-                         {},
-                         0,
-                         Status(false, 0, vt::SigOf(in, DataAt(in, 1))) + kDone,
-                         out,
-                         {}});
-    }
-    {
-        const Bytes in = Elf{.big = true, .segs = {vt::Code(0, vt::Vectors(16))}}.Build();
-        cases.push_back({"big-endian file, little-endian units",
-                         in,
-                         {},
-                         0,
-                         Status(true, 0, vt::SigOf(in, DataAt(in, 0, true))) + kDone,
-                         WithSig(in, DataAt(in, 0, true)),
-                         {}});
-        for (uint16_t type : {1, 3}) {
-            Bytes t = vt::MinimalElf();
-            vt::Put16(t, vt::kType, type);
-            cases.push_back(
-                {"e_type " + std::to_string(type), t, {}, 3, Invalid("app.elf"), t, {}});
-        }
-        Bytes m = Elf{.machine = 62, .segs = {vt::Code(0, vt::Vectors(16))}}.Build();
-        cases.push_back({"other machine", m, {}, 3, Invalid("app.elf"), m, {}});
-        Bytes s = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build();
-        cases.push_back({"no .shstrtab", s, {}, 3, Invalid("app.elf"), s, {}});
-    }
+    Bytes m = Elf{.machine = 62, .segs = {vt::Code(0, vt::Vectors(16))}}.Build();
+    cases.push_back({"other machine", m, {}, 3, Invalid("app.elf"), m, {}});
+    Bytes s = Elf{.segs = {vt::Code(0, vt::Vectors(16))}, .strName = ".strtab"}.Build();
+    cases.push_back({"no .shstrtab", s, {}, 3, Invalid("app.elf"), s, {}});
     for (const Case& c : cases) RunCase(c);
 }
 

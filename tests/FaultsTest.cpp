@@ -253,11 +253,23 @@ TEST(Faults, StandardStreams) {
         std::string err;
     };
     const Case cases[] = {
-        {"a pipe whose reader is gone", Out::GonePipe, -1, {"BINARY"}, 0,
+        {"a pipe whose reader is gone",
+         Out::GonePipe,
+         -1,
+         {"BINARY"},
+         0,
          "vortle: standard output: Broken pipe\n"},
-        {"a full device", Out::Full, -1, {"BINARY"}, 0,
+        {"a full device",
+         Out::Full,
+         -1,
+         {"BINARY"},
+         0,
          "vortle: standard output: No space left on device\n"},
-        {"a failing run keeps its own line", Out::GonePipe, -1, {"BINARY", "BA(0x100)"}, 3,
+        {"a failing run keeps its own line",
+         Out::GonePipe,
+         -1,
+         {"BINARY", "BA(0x100)"},
+         3,
          "vortle: app.elf: no loadable bytes hold 0x00000100 - 0x0000011C; the firmware lies at "
          "0x00000000 - 0x0000003F: try BASEADDRESS(0x0)\n"},
         {"standard output closed", Out::Closed, -1, {"BINARY"}, 0, ""},
@@ -309,7 +321,8 @@ TEST(Faults, StandardStreams) {
         EXPECT_EQ(text, c.err);
         const Bytes after = vt::ReadFile(dir / "app.elf");
         EXPECT_EQ(vt::Get32(after, vt::Get32(elf, 56) + 0x1C) == vt::SigOf(elf, vt::Get32(elf, 56)),
-                  c.code == 0) << "signed exactly when the run succeeds";
+                  c.code == 0)
+            << "signed exactly when the run succeeds";
         EXPECT_EQ(vt::fs::exists(dir / "app.BIN"), c.code == 0);
     }
 }

@@ -2,6 +2,7 @@
 // checked byte for byte and, where they are installed, with the tools that read these files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -113,7 +114,18 @@ TEST(Formats, HexInputErrors) {
 }
 
 // HEX and raw inputs: what is signed, what the images hold, and what stays as it is.
-TEST(Formats, Inputs) {
+struct InputCase {
+    const char* what;
+    const char* name;
+    std::string in;
+    std::vector<std::string> opts;
+    std::string out;
+    std::string after;
+    std::optional<Bytes> bin;       // out.bin afterwards
+    std::optional<std::string> hex; // out.hex afterwards
+};
+
+std::vector<InputCase> InputCases() {
     const Bytes v = vt::Vectors(12);
     const Bytes s = Signed(v);
     const uint32_t sig = vt::SigOf(v);
@@ -122,16 +134,6 @@ TEST(Formats, Inputs) {
     const auto low = [](std::string t) {
         for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         return t;
-    };
-    struct Case {
-        const char* what;
-        const char* name;
-        std::string in;
-        std::vector<std::string> opts;
-        std::string out;
-        std::string after;
-        std::optional<Bytes> bin;       // out.bin afterwards
-        std::optional<std::string> hex; // out.hex afterwards
     };
     const std::string ok = Status(true, 0, sig) + kDone;
     Bytes arm = vt::Vectors(8);
@@ -149,7 +151,7 @@ TEST(Formats, Inputs) {
     const std::string lfSigned = Rec(0, 0, Bytes(s.begin(), s.begin() + 16), "\n") +
                                  Rec(0, 16, Bytes(s.begin() + 16, s.begin() + 32), "\n") +
                                  ":00000001FF";
-    const Case cases[] = {
+    return {
         {"HEX in place, CR LF kept", "app.hex", Records(0, v) + kEof, {}, ok, sHex + kEof, {}, {}},
         {"LF lines, no final line end", "app.hex", lf, {}, ok, lfSigned, {}, {}},
         {"lower-case lines stay lower-case",
@@ -280,24 +282,51 @@ TEST(Formats, Inputs) {
          {},
          {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        vt::TempDir dir;
-        vt::WriteText(dir / c.name, c.in);
-        std::vector<std::string> args{c.name};
-        args.insert(args.end(), c.opts.begin(), c.opts.end());
-        const vt::RunResult r = vt::RunVortle(dir.path, args);
-        EXPECT_EQ(r.code, c.out.find("Fatal") == std::string::npos ? 0 : 3);
-        EXPECT_EQ(r.out, vt::kBanner + c.out);
-        EXPECT_EQ(vt::ReadText(dir / c.name), c.after);
-        EXPECT_EQ(vt::fs::exists(dir / "out.bin"), c.bin.has_value());
-        if (c.bin) {
-            EXPECT_EQ(vt::ReadFile(dir / "out.bin"), *c.bin);
-        }
-        EXPECT_EQ(vt::fs::exists(dir / "out.hex"), c.hex.has_value());
-        if (c.hex) {
-            EXPECT_EQ(vt::ReadText(dir / "out.hex"), *c.hex);
-        }
+}
+
+bool Refused(const InputCase& c) {
+    return c.out.find("Fatal") != std::string::npos;
+}
+
+void RunInputCase(const InputCase& c) {
+    SCOPED_TRACE(c.what);
+    vt::TempDir dir;
+    vt::WriteText(dir / c.name, c.in);
+    std::vector<std::string> args{c.name};
+    args.insert(args.end(), c.opts.begin(), c.opts.end());
+    const vt::RunResult r = vt::RunVortle(dir.path, args);
+    EXPECT_EQ(r.code, Refused(c) ? 3 : 0);
+    EXPECT_EQ(r.out, vt::kBanner + c.out);
+    EXPECT_EQ(vt::ReadText(dir / c.name), c.after);
+    EXPECT_EQ(vt::fs::exists(dir / "out.bin"), c.bin.has_value());
+    if (c.bin) {
+        EXPECT_EQ(vt::ReadFile(dir / "out.bin"), *c.bin);
+    }
+    EXPECT_EQ(vt::fs::exists(dir / "out.hex"), c.hex.has_value());
+    if (c.hex) {
+        EXPECT_EQ(vt::ReadText(dir / "out.hex"), *c.hex);
+    }
+}
+
+bool IsHex(const InputCase& c) {
+    return std::string(c.name).ends_with(".hex");
+}
+
+TEST(HexInput, SignedInPlaceAsWritten) {
+    for (const InputCase& c : InputCases()) {
+        if (IsHex(c) && !Refused(c)) RunInputCase(c);
+    }
+}
+
+TEST(HexInput, RangeOutsideTheDataIsRefused) {
+    for (const InputCase& c : InputCases()) {
+        if (IsHex(c) && Refused(c)) RunInputCase(c);
+    }
+}
+
+TEST(RawInput, SignedAtAddressZeroByItsName) {
+    for (const InputCase& c : InputCases()) {
+        if (!IsHex(c)) RunInputCase(c);
     }
 }
 
@@ -456,7 +485,15 @@ namespace {
 
 // The code read protection word next to the vector table: reported, and CRP3 refused unless
 // the command line accepts it, before anything is stored or written.
-TEST(Formats, CodeReadProtection) {
+struct CrpCase {
+    const char* what;
+    Bytes input;
+    const char* name;
+    std::vector<std::string> opts;
+    std::string out; // after the banner; a report means exit 3 and the input unchanged
+};
+
+std::vector<CrpCase> CrpCases() {
     const auto word = [](uint32_t v) {
         return Bytes{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                      static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
@@ -484,16 +521,9 @@ TEST(Formats, CodeReadProtection) {
         vt::Elf{.segs = {vt::Code(0x2FC, word(0x43218765)), vt::Code(0, v)}}.Build();
     const Bytes crp3After =
         vt::Elf{.segs = {vt::Code(0, v), vt::Code(0x2FC, word(0x43218765))}}.Build();
-    struct Case {
-        const char* what;
-        Bytes input;
-        const char* name;
-        std::vector<std::string> opts;
-        std::string out; // after the banner; a report means exit 3 and the input unchanged
-    };
     const std::string blinky = Status(true, 0, 0xEFFF6DF8);
     const std::string lpc2148 = Status(true, 0, 0xB9205F88, true);
-    const Case cases[] = {
+    return {
         {"CRP1",
          vt::ReadFile(kSamples / "blinky-crp1.elf"),
          "app.elf",
@@ -524,8 +554,8 @@ TEST(Formats, CodeReadProtection) {
         {"CRP3 in a segment after the table's", crp3After, "app.elf", {}, refused(0x2FC)},
         // The word as a flash tool leaves it, byte by byte, the later piece counting.
         {"CRP3 split over two segments",
-         vt::Elf{.segs = {vt::Code(0, v), vt::Code(0x2FC, {0x65, 0x87}),
-                          vt::Code(0x2FE, {0x21, 0x43})}}
+         vt::Elf{
+             .segs = {vt::Code(0, v), vt::Code(0x2FC, {0x65, 0x87}), vt::Code(0x2FE, {0x21, 0x43})}}
              .Build(),
          "app.elf",
          {},
@@ -593,7 +623,14 @@ TEST(Formats, CodeReadProtection) {
          refused(0x2FC)},
         {"raw input", raw, "app.bin", {}, Status(true, 0, sig) + line("CRP1", 0x2FC) + kDone},
     };
-    for (const Case& c : cases) {
+}
+
+// Runs the rows named, each with both images and then once more with VERIFY.
+void RunCrpCases(const std::vector<std::string>& names) {
+    size_t ran = 0;
+    for (const CrpCase& c : CrpCases()) {
+        if (std::find(names.begin(), names.end(), c.what) == names.end()) continue;
+        ++ran;
         SCOPED_TRACE(c.what);
         vt::TempDir dir;
         vt::WriteFile(dir / c.name, c.input);
@@ -618,6 +655,25 @@ TEST(Formats, CodeReadProtection) {
         EXPECT_EQ(v2.code, 0);
         EXPECT_NE(v2.out.find(c.out.substr(c.out.find('\n') + 1)), std::string::npos);
     }
+    EXPECT_EQ(ran, names.size()) << "a row named here is missing";
+}
+
+TEST(CodeReadProtection, ReportsEveryLevelFound) {
+    RunCrpCases({"CRP1", "CRP2", "NO_ISP", "CRP1 in two segments is reported once", "raw input"});
+}
+
+TEST(CodeReadProtection, Crp3IsRefusedUnlessAccepted) {
+    RunCrpCases({"CRP3 refused", "CRP3 accepted", "CRP3 twice", "ARM7 at 0x1FC refused",
+                 "ARM7 at 0x1FC accepted", "HEX input",
+                 "CRP3 in a big-endian ELF: the word as the part reads it"});
+}
+
+TEST(CodeReadProtection, TheWordAsAFlashToolLeavesIt) {
+    RunCrpCases({"CRP3 in a segment before the table's", "CRP3 in a segment after the table's",
+                 "CRP3 split over two segments", "CRP3 made by a later segment",
+                 "CRP3 in a segment that a later one overwrites",
+                 "three bytes of it are firmware, the fourth a file byte past the segment",
+                 "no word at 0x2FC", "only two bytes of it are firmware"});
 }
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)

@@ -51,10 +51,27 @@ struct ParseCase {
 
 constexpr uint32_t kNoBase = 0xFFFFFFFF;
 
-TEST(Options, AcceptedCommandLines) {
-    const std::string name1000(1000, 'n');
-    const ParseCase cases[] = {
-        {{"app.elf"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
+void CheckParsed(const std::vector<ParseCase>& cases) {
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const Parsed p = Parse(c.args);
+        EXPECT_EQ(p.in, c.in);
+        EXPECT_EQ(p.bin, c.bin);
+        EXPECT_EQ(p.binary, c.binary);
+        EXPECT_EQ(p.echo, c.echo);
+        if (c.base == kNoBase) {
+            EXPECT_EQ(p.range.position, 0u);
+        } else {
+            EXPECT_EQ(p.range.start, c.base);
+            EXPECT_EQ(p.range.position, c.base + 28);
+        }
+    }
+    FreeAll();
+}
+
+// Keywords in any case, numbers in decimal or 0x hex, the delimiters between them.
+TEST(Options, KeywordsAndNumbers) {
+    CheckParsed({
         {{"app.elf", "BINARY"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BINARY"},
         {{"app.elf", "binary", "ba(4096)"},
          "app.elf",
@@ -62,18 +79,51 @@ TEST(Options, AcceptedCommandLines) {
          true,
          0x1000,
          " app.elf BINARY BA(4096) "},
-        {{"a.elf", "BIN(out.bin)", "BA(0x2000)"},
-         "a.elf",
-         "out.bin",
-         true,
-         0x2000,
-         " a.elf BIN(out.bin) BA(0X2000) "},
         {{"app.elf", "BA(0x2000)", "Bin"},
          "app.elf",
          "app.BIN",
          true,
          0x2000,
          " app.elf BA(0X2000) BIN"},
+        {{"app.elf", "BA (0x10 )"}, "app.elf", "app.BIN", false, 0x10, " app.elf BA(0X10) "},
+        {{"app.elf", "BA(0xFF000000)"},
+         "app.elf",
+         "app.BIN",
+         false,
+         0xFF000000,
+         " app.elf BA(0XFF000000) "},
+        {{"app.elf", "BA(0xff000000)"},
+         "app.elf",
+         "app.BIN",
+         false,
+         0xFF000000,
+         " app.elf BA(0XFF000000) "},
+        {{"app.elf", "BA('0xab')"}, "app.elf", "app.BIN", false, 0xAB, " app.elf BA(0xab) "},
+        {{"app.elf", "BA(000017)"}, "app.elf", "app.BIN", false, 17, " app.elf BA(000017) "},
+        {{"app.elf", "BA(0)"}, "app.elf", "app.BIN", false, 0, " app.elf BA(0) "},
+        {{"app.elf", "BA(4278190080)"},
+         "app.elf",
+         "app.BIN",
+         false,
+         0xFF000000,
+         " app.elf BA(4278190080) "},
+        {{"app.elf", ";", "BIN"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
+        {{"app.elf", ",", "BIN"}, "app.elf", "app.BIN", true, kNoBase, " app.elf,BIN"},
+        {{"app.elf", "'BIN'"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BIN"},
+        {{"app.elf", "BIN\tBA(1)"}, "app.elf", "app.BIN", true, 1, " app.elf BIN\tBA(1) "},
+    });
+}
+
+// An image name in parentheses: taken whole with its blanks, parentheses and quotes.
+TEST(Options, ImageNamesInParentheses) {
+    const std::string name1000(1000, 'n');
+    CheckParsed({
+        {{"a.elf", "BIN(out.bin)", "BA(0x2000)"},
+         "a.elf",
+         "out.bin",
+         true,
+         0x2000,
+         " a.elf BIN(out.bin) BA(0X2000) "},
         {{"app.elf", "BIN( \"my out.bin\" )"},
          "app.elf",
          "my out.bin",
@@ -112,30 +162,16 @@ TEST(Options, AcceptedCommandLines) {
          true,
          kNoBase,
          " app.elf BIN(" + name1000 + ") "},
+    });
+}
+
+// The input name as the shell delivered it is one name, whatever it holds; the image names
+// derive from it.
+TEST(Options, InputNameAsTheShellGaveIt) {
+    const std::string name1000(1000, 'n');
+    CheckParsed({
+        {{"app.elf"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
         {{name1000}, name1000, name1000 + ".BIN", false, kNoBase, " " + name1000},
-        {{"app.elf", "BA (0x10 )"}, "app.elf", "app.BIN", false, 0x10, " app.elf BA(0X10) "},
-        {{"app.elf", "BA(0xFF000000)"},
-         "app.elf",
-         "app.BIN",
-         false,
-         0xFF000000,
-         " app.elf BA(0XFF000000) "},
-        {{"app.elf", "BA(0xff000000)"},
-         "app.elf",
-         "app.BIN",
-         false,
-         0xFF000000,
-         " app.elf BA(0XFF000000) "},
-        {{"app.elf", "BA('0xab')"}, "app.elf", "app.BIN", false, 0xAB, " app.elf BA(0xab) "},
-        {{"app.elf", "BA(000017)"}, "app.elf", "app.BIN", false, 17, " app.elf BA(000017) "},
-        {{"app.elf", "BA(0)"}, "app.elf", "app.BIN", false, 0, " app.elf BA(0) "},
-        {{"app.elf", "BA(4278190080)"},
-         "app.elf",
-         "app.BIN",
-         false,
-         0xFF000000,
-         " app.elf BA(4278190080) "},
-        {{"app.elf", ";", "BIN"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
         // The input name as the shell delivered it is one name, whatever it holds.
         {{"a;b"}, "a;b", "a;b.BIN", false, kNoBase, " a;b"},
         {{"my app.elf"}, "my app.elf", "my app.BIN", false, kNoBase, " my app.elf"},
@@ -147,12 +183,9 @@ TEST(Options, AcceptedCommandLines) {
          false,
          kNoBase,
          " C:\\Users\\John Smith\\fw.elf"},
-        {{"app.elf", ",", "BIN"}, "app.elf", "app.BIN", true, kNoBase, " app.elf,BIN"},
         {{"app.elf,BIN"}, "app.elf,BIN", "app.BIN", false, kNoBase, " app.elf,BIN"},
         {{"\"my file.elf\""}, "my file.elf", "my file.BIN", false, kNoBase, " my file.elf"},
         {{"'it''s.elf'"}, "it's.elf", "it's.BIN", false, kNoBase, " it's.elf"},
-        {{"app.elf", "'BIN'"}, "app.elf", "app.BIN", true, kNoBase, " app.elf BIN"},
-        {{"app.elf", "BIN\tBA(1)"}, "app.elf", "app.BIN", true, 1, " app.elf BIN\tBA(1) "},
         {{"App.Elf"}, "App.Elf", "App.BIN", false, kNoBase, " App.Elf"},
         {{"dir.x/name"}, "dir.x/name", "dir.x/name.BIN", false, kNoBase, " dir.x/name"},
         {{"C:\\fw\\app.elf"},
@@ -165,22 +198,7 @@ TEST(Options, AcceptedCommandLines) {
         {{"app.elf\r", "BIN"}, "app.elf", "app.BIN", false, kNoBase, " app.elf"},
         // Unquoted text in file-name mode keeps tabs, "=" and "+".
         {{"a+b=c.elf"}, "a+b=c.elf", "a+b=c.BIN", false, kNoBase, " a+b=c.elf"},
-    };
-    for (const ParseCase& c : cases) {
-        SCOPED_TRACE(c.args.back());
-        const Parsed p = Parse(c.args);
-        EXPECT_EQ(p.in, c.in);
-        EXPECT_EQ(p.bin, c.bin);
-        EXPECT_EQ(p.binary, c.binary);
-        EXPECT_EQ(p.echo, c.echo);
-        if (c.base == kNoBase) {
-            EXPECT_EQ(p.range.position, 0u);
-        } else {
-            EXPECT_EQ(p.range.start, c.base);
-            EXPECT_EQ(p.range.position, c.base + 28);
-        }
-    }
-    FreeAll();
+    });
 }
 
 TEST(Options, DerivedImageNames) {

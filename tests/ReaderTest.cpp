@@ -36,7 +36,8 @@ TEST(SignatureRange, Layouts) {
     EXPECT_FALSE(SignatureRange{}.Configured());
     const struct {
         uint32_t base, end, position;
-    } cases[] = {{0, 0x18, 0x1C}, {0x2000, 0x2018, 0x201C}, {0xFF000000u, 0xFF000018u, 0xFF00001Cu}};
+    } cases[] = {
+        {0, 0x18, 0x1C}, {0x2000, 0x2018, 0x201C}, {0xFF000000u, 0xFF000018u, 0xFF00001Cu}};
     for (const auto& c : cases) {
         const SignatureRange r = SignatureRange::VectorTableAt(c.base);
         EXPECT_EQ(r.mode, 0x44);
@@ -114,8 +115,8 @@ TEST_F(Reader, BoundsOfSlices) {
         uint32_t off, len;
         int result;
     } cases[] = {
-        {100, 0, 0},  {100, 1, -1}, {101, 0, -1},       {0xFFFFFFFF, 0, -1}, {0, 100, 0},
-        {1, 100, -1}, {50, 0xFFFFFFFF, -1}, {97, 4, -1}, {96, 4, 0},          {0xFFFFFFFF, 2, -1},
+        {100, 0, 0},  {100, 1, -1},         {101, 0, -1}, {0xFFFFFFFF, 0, -1}, {0, 100, 0},
+        {1, 100, -1}, {50, 0xFFFFFFFF, -1}, {97, 4, -1},  {96, 4, 0},          {0xFFFFFFFF, 2, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.off) + "+" + std::to_string(c.len));

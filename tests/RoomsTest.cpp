@@ -86,7 +86,7 @@ TEST(Crp, FindsTheSpecialValues) {
     const struct {
         uint32_t word;
         const char* level; // null: no special value
-    } cases[] = {{0x12345678u, "CRP1"}, {0x87654321u, "CRP2"}, {0x43218765u, "CRP3"},
+    } cases[] = {{0x12345678u, "CRP1"},   {0x87654321u, "CRP2"},  {0x43218765u, "CRP3"},
                  {0x4E697370u, "NO_ISP"}, {0xFFFFFFFFu, nullptr}, {0x12345679u, nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.word);

@@ -387,7 +387,8 @@ std::string Report(const std::string& header, const std::string& detail) {
 bool Holds(const fs::path& p) {
 #ifdef _WIN32
     // A file held open without delete sharing cannot be opened exclusively.
-    HANDLE h = CreateFileW(p.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        CreateFileW(p.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return true;
     CloseHandle(h);
     return false;

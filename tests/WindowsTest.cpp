@@ -218,7 +218,8 @@ TEST(Windows, NamesInAnyScriptAndLength) {
     // A name that is not there prints as it was given.
     const vt::RunResult r = vt::RunVortle(dir.path, {"Müller/nö.elf"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.out, vt::kBanner + vt::Report("accessing file", "cannot open file 'Müller/nö.elf'"));
+    EXPECT_EQ(r.out,
+              vt::kBanner + vt::Report("accessing file", "cannot open file 'Müller/nö.elf'"));
     EXPECT_TRUE(r.err.starts_with("vortle: Müller/nö.elf: cannot open: ")) << r.err;
 }
 
@@ -240,9 +241,9 @@ TEST(Windows, MissingStandardHandles) {
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
         PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(CreateProcessW(vt::Wide(vt::VortlePath()).c_str(), cmd.data(), nullptr,
-                                   nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                   dir.path.wstring().c_str(), &si, &pi));
+        ASSERT_TRUE(CreateProcessW(vt::Wide(vt::VortlePath()).c_str(), cmd.data(), nullptr, nullptr,
+                                   FALSE, CREATE_NO_WINDOW, nullptr, dir.path.wstring().c_str(),
+                                   &si, &pi));
         WaitForSingleObject(pi.hProcess, INFINITE);
         DWORD code = 99;
         GetExitCodeProcess(pi.hProcess, &code);

@@ -1,7 +1,10 @@
 // Times whole runs of the tool against the process floor, objcopy and cp, interleaved, and
 // prints a Markdown report; optionally draws time against file size as an SVG plot.
 //
-//   vortle_bench [--quick] [--rounds N] [--svg FILE]
+//   vortle_bench [--quick] [--rounds N] [--svg FILE] [--baseline EXE]
+//
+// With --baseline, the firmware and HEX runs are timed with another build of the tool as well,
+// interleaved with this one's in the same rounds.
 //
 // Inputs are generated in a temporary folder, removed at the end.
 #include <algorithm>
@@ -359,6 +362,7 @@ int main(int argc, char** argv) {
     bool quick = false;
     int rounds = 0;
     std::string svg;
+    std::string baseline;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--quick") {
@@ -367,8 +371,11 @@ int main(int argc, char** argv) {
             rounds = std::atoi(argv[++i]);
         } else if (a == "--svg" && i + 1 < argc) {
             svg = fs::absolute(argv[++i]).string();
+        } else if (a == "--baseline" && i + 1 < argc) {
+            baseline = fs::canonical(argv[++i]).string();
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--rounds N] [--svg FILE]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--quick] [--rounds N] [--svg FILE] [--baseline EXE]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -491,6 +498,19 @@ int main(int argc, char** argv) {
                                {vortle, name}));
     }
 
+    if (!baseline.empty()) {
+        const size_t n = jobs.size();
+        for (size_t i = 0; i < n; ++i) {
+            if (jobs[i].argv[0] != vortle ||
+                (jobs[i].group != "firmware" && jobs[i].group != "hex"))
+                continue;
+            Job twin = jobs[i];
+            twin.argv[0] = baseline;
+            twin.label += " [baseline]";
+            twin.series.clear();
+            jobs.push_back(twin);
+        }
+    }
     // Runs on large files first write their images back: the small runs go first, on a quiet
     // disk, then the image runs. Within each phase the runs are interleaved.
     for (const bool images : {false, true}) {

@@ -81,7 +81,7 @@ void* GetMem(int len, int pool) {
     return Payload(e->last) + u;
 }
 
-void FreeEnv(int pool) {
+void FreePool(int pool) {
     if (pool < 0 || pool >= kPools) return;
     FreeChain(pools[pool].first);
     pools[pool].first = nullptr;
@@ -89,7 +89,7 @@ void FreeEnv(int pool) {
 }
 
 void FreeAll() {
-    for (int pool = 0; pool < kPools; ++pool) FreeEnv(pool);
+    for (int pool = 0; pool < kPools; ++pool) FreePool(pool);
 }
 
 int PoolChain(int pool, const void** payloads, uint32_t* used, int max) {

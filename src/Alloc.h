@@ -17,7 +17,7 @@ void* GetMem(int len, int pool);
 // Releases pools 0, 1 and 2 in that order.
 void FreeAll();
 // Releases one pool; indexes outside 0..2 are ignored.
-void FreeEnv(int pool);
+void FreePool(int pool);
 
 // Read-only view of a pool's chain, for diagnostics and tests: fills up to max entries with
 // each block's payload address and used count, first block first; returns the chain length.

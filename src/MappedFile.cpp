@@ -21,7 +21,7 @@ bool Refused(const char* name, const char* why) {
 
 // The line the platform writes when the mapping faults: "vortle: <name>: <kShrank>".
 void SayOnFault(const char* name) {
-    static char line[1200];
+    char line[1200]; // the platform keeps a copy for its fault handler
     constexpr char kHead[] = "vortle: ";
     const size_t head = sizeof kHead - 1;
     const size_t n = std::strlen(name);

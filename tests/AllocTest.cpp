@@ -107,13 +107,13 @@ TEST_F(Pools, PoolsAreIndependentAndReleasedWhole) {
     GetMem(10, 0);
     GetMem(5000, 1);
     GetMem(20, 2);
-    FreeEnv(1);
+    FreePool(1);
     EXPECT_EQ(ChainOf(0).n, 1);
     EXPECT_EQ(ChainOf(1).n, 0);
     EXPECT_EQ(PoolLast(1), nullptr);
     EXPECT_EQ(ChainOf(2).n, 1);
-    FreeEnv(-1);
-    FreeEnv(3);
+    FreePool(-1);
+    FreePool(3);
     EXPECT_EQ(ChainOf(0).n, 1);
     FreeAll();
     for (int pool = 0; pool < kPools; ++pool) EXPECT_EQ(ChainOf(pool).n, 0);
@@ -142,7 +142,7 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
     vt::fs::remove_all(dir);
 }
 
-// The image named in pool 0 is still deleted after the pools are released (once the command
+// The image named in the command-line pool is still deleted after the pools are released (once the command
 // line is accepted).
 TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
     const vt::fs::path dir = vt::DeathDir("image");

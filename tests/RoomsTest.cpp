@@ -9,6 +9,7 @@
 #include "HexCodec.h"
 #include "ImageOut.h"
 #include "Names.h"
+#include "PathNames.h"
 #include "Support.h"
 
 namespace {
@@ -107,6 +108,26 @@ TEST(Crp, FindsTheSpecialValues) {
     const uint32_t at[] = {kCrpCortex};
     uint32_t locked = 0;
     EXPECT_FALSE(CrpFindings::Find(Memory(shortOne), at, 1).Locked(locked));
+}
+
+TEST(Names, LastComponent) {
+    const struct {
+        const char* name;
+        Slashes slashes;
+        const char* leaf;
+    } cases[] = {
+        {"app.elf", Slashes::Both, "app.elf"},    {"out/app.elf", Slashes::Both, "app.elf"},
+        {"/x", Slashes::OfThisSystem, "x"},       {"a/b/", Slashes::OfThisSystem, ""},
+        {"a\\b.c", Slashes::Both, "b.c"},         {"a\\b/c\\d", Slashes::Both, "d"},
+#ifdef _WIN32
+        {"a\\b.c", Slashes::OfThisSystem, "b.c"},
+#else
+        {"a\\b.c", Slashes::OfThisSystem, "a\\b.c"},
+#endif
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(LastComponent(c.name, c.slashes), c.leaf) << c.name;
+    }
 }
 
 TEST(Names, SameTarget) {

@@ -10,7 +10,8 @@ enum class Slashes {
 };
 
 // The last component of name: what follows its last separator, the whole name without one.
-inline const char* LastComponent(const char* name, Slashes slashes = Slashes::OfThisSystem) {
+inline const char* LastComponent(const char* name,
+                                 [[maybe_unused]] Slashes slashes = Slashes::OfThisSystem) {
 #ifdef _WIN32
     const bool backslash = true;
 #else

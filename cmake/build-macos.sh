@@ -19,6 +19,7 @@ done
 for arch in aarch64 x86_64; do
   objs="$out/$arch"
   mkdir -p "$objs"
+  rm -f "$objs"/*.o # objects of sources that are gone would be linked too
   for f in "${sources[@]}"; do
     "$zig" c++ -std=c++20 -target "$arch-macos" -O2 -Wall -Wextra -Wpedantic -Werror -Isrc \
       -c "$f" -o "$objs/$(basename "$f" .cpp).o"

@@ -39,7 +39,6 @@ bool NeedsQuotes(const char* a) {
 } // namespace
 
 void JoinCommandLine(int argc, char** argv, Request& request) {
-    request.capacity = kCommandLineCap;
     request.commandLine = static_cast<char*>(GetMem(kCommandLineCap, kPoolCommandLine));
     request.echo = static_cast<char*>(GetMem(kCommandLineCap, kPoolCommandLine));
 
@@ -52,14 +51,14 @@ void JoinCommandLine(int argc, char** argv, Request& request) {
     }
     if (quote)
         need += 2 + static_cast<size_t>(std::count(argv[1], argv[1] + std::strlen(argv[1]), '"'));
-    if (need > static_cast<size_t>(request.capacity)) {
-        Why("command line", "longer than %d characters", request.capacity);
+    if (need > static_cast<size_t>(kCommandLineCap)) {
+        Why("command line", "longer than %d characters", kCommandLineCap);
         Fatal(Failure::CmdLine, "max. command line size exceeded");
     }
 
     request.programPathLength = static_cast<int32_t>(std::strlen(path));
     char* w = request.commandLine + std::snprintf(request.commandLine,
-                                                  static_cast<size_t>(request.capacity),
+                                                  static_cast<size_t>(kCommandLineCap),
                                                   kQuotedPath, path);
     for (int i = 1; i < argc; ++i) {
         if (i == 1 && quote) {

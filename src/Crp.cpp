@@ -25,17 +25,24 @@ uint32_t Word(const uint8_t* b) {
 
 constexpr int kLevelCount = static_cast<int>(sizeof kLevels / sizeof kLevels[0]);
 
+// The row of the word's level, or -1 when it is no special value (the values differ).
+int LevelRow(uint32_t word) {
+    for (int k = 0; k < kLevelCount; ++k) {
+        if (word == kLevels[k].value) return k;
+    }
+    return -1;
+}
+
 } // namespace
 
 // Records the word at at when it is a special value; each level at an address once.
 void CrpFindings::Judge(uint32_t at, uint32_t word) {
-    for (int k = 0; k < kLevelCount; ++k) {
-        if (word != kLevels[k].value) continue;
-        for (int i = 0; i < count_; ++i) {
-            if (found_[i].at == at && found_[i].level == k) return;
-        }
-        if (count_ < kMaxFound) found_[count_++] = {at, k};
+    const int k = LevelRow(word);
+    if (k < 0) return;
+    for (int i = 0; i < count_; ++i) {
+        if (found_[i].at == at && found_[i].level == k) return;
     }
+    if (count_ < kMaxFound) found_[count_++] = {at, k};
 }
 
 // The word at at as a flash tool leaves it: each byte from the last piece in the images'
@@ -88,8 +95,6 @@ void CrpFindings::Print() const {
 }
 
 const char* CrpFindings::LevelOf(uint32_t word) {
-    for (const Level& l : kLevels) {
-        if (l.value == word) return l.name;
-    }
-    return nullptr;
+    const int k = LevelRow(word);
+    return k < 0 ? nullptr : kLevels[k].name;
 }

@@ -11,7 +11,6 @@ constexpr int kNameCap = 1024;          // capacity of each file-name buffer
 
 struct Request {
     char* commandLine = nullptr;   // program path and arguments joined (command-line pool)
-    int32_t capacity = 0;          // capacity of the command line and of the echo
     int32_t programPathLength = 0; // length of the program path that opens it, inside its quotes
     char* echo = nullptr;          // what has been parsed so far, for a refused command line
     char* inputName = nullptr;     // the firmware file (kNameCap characters, command-line pool)

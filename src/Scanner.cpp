@@ -127,8 +127,8 @@ char CommandScanner::ScanToken(char* p) {
 }
 
 void CommandScanner::CheckEchoRoom(int32_t n) const {
-    if (n >= request_.capacity - kEchoSlack) {
-        Why(kCmd, "longer than %d characters", request_.capacity - kEchoSlack);
+    if (n >= kCommandLineCap - kEchoSlack) {
+        Why(kCmd, "longer than %d characters", kCommandLineCap - kEchoSlack);
         RefuseCommandLine("max. command line size exceeded");
     }
 }

@@ -90,6 +90,18 @@ void RunCase(const Case& c) {
     }
 }
 
+// A run that signs the table at the start of the first segment, and what it leaves.
+Case SignsFirstSegment(std::string what, const Bytes& in, std::vector<std::string> opts,
+                       std::optional<Bytes> image) {
+    return {std::move(what),
+            in,
+            std::move(opts),
+            0,
+            Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
+            WithSig(in, DataAt(in, 0)),
+            std::move(image)};
+}
+
 // The default range and BASEADDRESS: signed once, left alone when right, refused when no
 // segment holds it.
 TEST(SignaturePass, SignsTheConfiguredRange) {
@@ -136,14 +148,8 @@ TEST(SignaturePass, SegmentsThatHoldTheRange) {
         cases.push_back(
             {"segment of " + std::to_string(size) + " bytes", cut, {}, 3, NotFound(0), cut, {}});
     }
-    const Bytes in = Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build();
-    cases.push_back({"segment of 32 bytes",
-                     in,
-                     {},
-                     0,
-                     Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                     WithSig(in, DataAt(in, 0)),
-                     {}});
+    cases.push_back(SignsFirstSegment("segment of 32 bytes",
+                                      Elf{.segs = {vt::Code(0, vt::Vectors(8))}}.Build(), {}, {}));
     const Bytes late = Elf{.segs = {vt::Code(0x10, vt::Vectors(16))}}.Build();
     cases.push_back({"segment starting inside the range", late, {}, 3, NotFound(0), late, {}});
     // Two segments hold the range: both are patched, the line tells of the last.
@@ -172,14 +178,8 @@ TEST(SignaturePass, SegmentsThatHoldTheRange) {
 TEST(SignaturePass, BinaryImageOfTheSegments) {
     std::vector<Case> cases;
     const Bytes in = vt::MinimalElf();
-    const Bytes out = WithSig(in, DataAt(in, 0));
-    cases.push_back({"image of one segment",
-                     in,
-                     {"BINARY"},
-                     0,
-                     Status(true, 0, vt::SigOf(in, DataAt(in, 0))) + kDone,
-                     out,
-                     Slice(out, DataAt(in, 0), 64)});
+    cases.push_back(SignsFirstSegment("image of one segment", in, {"BINARY"},
+                                      Slice(WithSig(in, DataAt(in, 0)), DataAt(in, 0), 64)));
     // Two segments: the image is the first's file bytes followed by the second's.
     Bytes data(20, 0xD1);
     const Bytes two =
@@ -187,24 +187,13 @@ TEST(SignaturePass, BinaryImageOfTheSegments) {
                 {vt::Code(0, vt::Vectors(40)),
                  {.paddr = 0xA0, .vaddr = 0x10000000, .flags = 6, .data = data, .memExtra = 64}}}
             .Build();
-    const Bytes twoOut = WithSig(two, DataAt(two, 0));
-    cases.push_back({"image of two segments",
-                     two,
-                     {"bin"},
-                     0,
-                     Status(true, 0, vt::SigOf(two, DataAt(two, 0))) + kDone,
-                     twoOut,
-                     Cat(Slice(twoOut, DataAt(two, 0), 160), data)});
+    cases.push_back(
+        SignsFirstSegment("image of two segments", two, {"bin"},
+                          Cat(Slice(WithSig(two, DataAt(two, 0)), DataAt(two, 0), 160), data)));
     // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
     const Bytes zero = Elf{.segs = {vt::Code(0, vt::Vectors(16)), vt::ZeroFilled()}}.Build();
-    const Bytes zeroOut = WithSig(zero, DataAt(zero, 0));
-    cases.push_back({"zero-filled segment at offset 0",
-                     zero,
-                     {"BINARY"},
-                     0,
-                     Status(true, 0, vt::SigOf(zero, DataAt(zero, 0))) + kDone,
-                     zeroOut,
-                     Slice(zeroOut, DataAt(zero, 0), 64)});
+    cases.push_back(SignsFirstSegment("zero-filled segment at offset 0", zero, {"BINARY"},
+                                      Slice(WithSig(zero, DataAt(zero, 0)), DataAt(zero, 0), 64)));
     for (const Case& c : cases) RunCase(c);
 }
 

@@ -33,6 +33,7 @@ TEST(HexCodec, DecodesOrSaysWhatIsWrong) {
         {":04001000008000105c", ""},
         {"04001000008000105C", "it does not start with ':'"},
         {":0400100000800010XC", "character 18 (0x58) is no hex digit"},
+        {":00000001FX", "character 11 (0x58) is no hex digit"}, // as if F, it would sum to 0
         {":0400100000800010", "its count says 4 data bytes, the line holds 3"},
         {":04001000008000105", "17 hex digits; a record has an even number from 10 to 520"},
         {":04001000008000105D", "checksum 5D, expected 5C"},

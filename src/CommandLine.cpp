@@ -57,9 +57,9 @@ void JoinCommandLine(int argc, char** argv, Request& request) {
     }
 
     request.programPathLength = static_cast<int32_t>(std::strlen(path));
-    char* w = request.commandLine + std::snprintf(request.commandLine,
-                                                  static_cast<size_t>(kCommandLineCap),
-                                                  kQuotedPath, path);
+    char* w =
+        request.commandLine +
+        std::snprintf(request.commandLine, static_cast<size_t>(kCommandLineCap), kQuotedPath, path);
     for (int i = 1; i < argc; ++i) {
         if (i == 1 && quote) {
             // The input name as the shell delivered it, one token whatever it holds.

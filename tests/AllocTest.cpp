@@ -142,8 +142,8 @@ TEST(PoolsDeathTest, ExhaustionPrintsTheMemoryReport) {
     vt::fs::remove_all(dir);
 }
 
-// The image named in the command-line pool is still deleted after the pools are released (once the command
-// line is accepted).
+// The image named in the command-line pool is still deleted after the pools are released (once the
+// command line is accepted).
 TEST(PoolsDeathTest, ExhaustionDeletesTheImage) {
     const vt::fs::path dir = vt::DeathDir("image");
     const std::string image = (dir / "app.BIN").string();

@@ -4,21 +4,26 @@
 # range of the rounds (they spread by a quarter and more: the fuzzer's path is not the same
 # from run to run).
 #
-#   bench/fuzz_rate.sh [-n ROUNDS] [-c CORPUS] FUZZ_ENGINE [FUZZ_ENGINE ...]
+#   bench/fuzz_rate.sh [-n ROUNDS] [-c CORPUS] [-f FUZZER_FLAGS] FUZZ_ENGINE [FUZZ_ENGINE ...]
+#
+# -f passes flags to every build, e.g. -f -entropic=0: the fuzzer's feature-frequency
+# bookkeeping (its entropic schedule) then stays out and the rates compare the runs themselves.
 #
 # FUZZ_ENGINE is a built fuzz_engine (build/fuzz/fuzz/fuzz_engine of any checkout).
 set -euo pipefail
 rounds=3
+flags=""
 corpus="$(cd "$(dirname "$0")/.." && pwd)/fuzz/corpus/engine"
-while getopts n:c: opt; do
+while getopts n:c:f: opt; do
   case $opt in
     n) rounds=$OPTARG ;;
     c) corpus=$OPTARG ;;
+    f) flags=$OPTARG ;;
     *) exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -gt 0 ] || { echo "usage: $0 [-n ROUNDS] [-c CORPUS] FUZZ_ENGINE..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 [-n ROUNDS] [-c CORPUS] [-f FUZZER_FLAGS] FUZZ_ENGINE..." >&2; exit 2; }
 builds=()
 for b in "$@"; do builds+=("$(realpath "$b")"); done
 set -- "${builds[@]}"
@@ -29,7 +34,7 @@ for ((r = 0; r < rounds; r++)); do
   for b in "$@"; do
     rm -rf "$work/corpus" && cp -r "$corpus" "$work/corpus"
     start=$(date +%s.%N)
-    (cd "$work" && "$b" -seed=1 -runs=200000 "$work/corpus" >/dev/null 2>&1)
+    (cd "$work" && "$b" $flags -seed=1 -runs=200000 "$work/corpus" >/dev/null 2>&1)
     rate=$(echo "200000 / ($(date +%s.%N) - $start)" | bc -l)
     times[$b]="${times[$b]:-} $(printf '%.0f' "$rate")"
   done

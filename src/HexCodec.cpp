@@ -1,52 +1,29 @@
 #include "HexCodec.h"
 
 #include <cstdio>
-#include <cstring>
-
-namespace {
-
-constexpr char kUpperDigits[] = "0123456789ABCDEF";
-constexpr char kLowerDigits[] = "0123456789abcdef";
-
-// The two upper-case digits of each byte.
-constexpr struct Pairs {
-    char v[256][2];
-    constexpr Pairs() : v{} {
-        for (int b = 0; b < 256; ++b) {
-            v[b][0] = kUpperDigits[b >> 4];
-            v[b][1] = kUpperDigits[b & 15];
-        }
-    }
-} kPairs;
-
-char* PutByte(char* out, uint8_t b) {
-    std::memcpy(out, kPairs.v[b], 2);
-    return out + 2;
-}
-
-} // namespace
 
 uint32_t HexEncode(char* out, uint8_t type, uint16_t addr, const uint8_t* data, uint32_t n) {
     char* w = out;
     *w++ = ':';
     uint8_t sum = static_cast<uint8_t>(n + (addr >> 8) + (addr & 0xFF) + type);
-    w = PutByte(w, static_cast<uint8_t>(n));
-    w = PutByte(w, static_cast<uint8_t>(addr >> 8));
-    w = PutByte(w, static_cast<uint8_t>(addr));
-    w = PutByte(w, type);
+    w = PutHexByte(w, static_cast<uint8_t>(n));
+    w = PutHexByte(w, static_cast<uint8_t>(addr >> 8));
+    w = PutHexByte(w, static_cast<uint8_t>(addr));
+    w = PutHexByte(w, type);
     for (uint32_t i = 0; i < n; ++i) {
-        w = PutByte(w, data[i]);
+        w = PutHexByte(w, data[i]);
         sum = static_cast<uint8_t>(sum + data[i]);
     }
-    w = PutByte(w, static_cast<uint8_t>(0u - sum));
+    w = PutHexByte(w, static_cast<uint8_t>(0u - sum));
     *w++ = '\r';
     *w++ = '\n';
     return static_cast<uint32_t>(w - out);
 }
 
-void HexExplain(const uint8_t* text, const HexLine& l, char* because, size_t cap) {
+void HexExplain(const uint8_t* text, const TextLine& l, char* because, size_t cap) {
     const uint8_t* p = text + l.at;
     const uint32_t digits = l.end - l.at - 1;
+    const uint32_t n = digits / 2;
     if (p[0] != ':') {
         std::snprintf(because, cap, "it does not start with ':'");
         return;
@@ -56,12 +33,17 @@ void HexExplain(const uint8_t* text, const HexLine& l, char* because, size_t cap
         std::snprintf(because, cap, "character %u (0x%02X) is no hex digit", i + 1, p[i]);
         return;
     }
+    // Digits alone, fewer than the count (or a minimal record) asks for, at the end of the file.
+    if (LastLineUnended(l) &&
+        (digits < 2 || digits < 2 * (5u + (kHexNibble.v[p[1]] << 4 | kHexNibble.v[p[2]])))) {
+        std::snprintf(because, cap, "the file ends inside this record: it is cut short");
+        return;
+    }
     if (digits % 2 != 0 || digits < 10 || digits > 2 * kLineBytes) {
         std::snprintf(because, cap, "%u hex digits; a record has an even number from 10 to 520",
                       digits);
         return;
     }
-    const uint32_t n = digits / 2;
     if (n != l.b[0] + 5u) {
         std::snprintf(because, cap, "its count says %u data bytes, the line holds %u", l.b[0],
                       n - 5);
@@ -76,10 +58,4 @@ void HexExplain(const uint8_t* text, const HexLine& l, char* because, size_t cap
 uint32_t HexDataCount(const uint8_t* line) {
     if (line[7] != '0' || line[8] != '0') return 0;
     return static_cast<uint32_t>(kHexNibble.v[line[1]] << 4 | kHexNibble.v[line[2]]);
-}
-
-void HexPutDigits(uint8_t* at, uint8_t b, bool lower) {
-    const char* digits = lower ? kLowerDigits : kUpperDigits;
-    at[0] = static_cast<uint8_t>(digits[b >> 4]);
-    at[1] = static_cast<uint8_t>(digits[b & 15]);
 }

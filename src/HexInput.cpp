@@ -1,316 +1,73 @@
 #include "HexInput.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <memory>
 
-#include "Diag.h"
-#include "Fatal.h"
 #include "HexCodec.h"
+#include "TextInput.h"
 
 namespace {
 
 constexpr uint64_t k64K = 0x10000;
-constexpr uint32_t kNoClash = 0xFFFFFFFFu;
 
-// A run of data records, consecutive in the file and in their addresses: the whole
-// bookkeeping of a HEX input, 12 bytes a run whatever the record order.
-struct Run {
-    uint32_t first;   // its first address
-    uint32_t len;     // the bytes it covers
-    uint32_t fileOff; // where its first record's line starts
-    uint64_t End() const { return static_cast<uint64_t>(first) + len; }
-};
-static_assert(sizeof(Run) == 12, "a run takes 12 bytes");
-
-bool ByAddress(const Run& a, const Run& b) {
-    return a.first < b.first;
-}
-
-class HexFirmware : public Firmware {
+class HexFormat final : public TextFormat {
   public:
-    explicit HexFirmware(MappedFile& file)
-        : file_(file), text_(file.Slice(0, file.Size())), size_(file.Size()) {
-        Scan();
+    const char* Name() const override { return "Intel HEX"; }
+    bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
+        return HexDecode(text, l, because, cap);
     }
-    bool Next(size_t& at, Piece& p) const override;
-    bool Has(const Piece& p, uint32_t addr, uint32_t len) const override {
-        return InsidePiece(p, addr, static_cast<uint64_t>(addr) + len);
-    }
-    void Read(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len) const override;
-    void Store(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len) override;
-    void Emit(const Piece& p, ImageSink& sink) override;
-
-  private:
-    void Scan();
-    bool Clash(uint32_t last) const;
-    uint32_t LineOf(uint32_t pos) const;
-    uint32_t LineHolding(const Run& r, uint64_t addr) const;
-    uint32_t FirstClash();
-    [[noreturn]] void Invalid(uint32_t line);
-    [[noreturn]] void Length(uint32_t line, uint8_t type, uint32_t n, uint32_t want);
-    size_t RunAt(const Piece& p, uint32_t addr) const;
-    template <class Fn> void Records(const Piece& p, uint64_t from, uint64_t to, Fn fn) const;
-
-    MappedFile& file_;
-    uint8_t* text_; // the whole mapped file
-    uint32_t size_;
-    std::deque<Run> runs_;             // in file order while the file is scanned, then by address
-    char because_[160];                // what is wrong with the line a fault names
-    std::unique_ptr<uint8_t[]> chunk_; // image bytes gathered from the records of a piece
+    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
+                   char* because, size_t cap) const override;
+    const char* NoEnd() const override { return "no end record (:00000001FF) before the file ends"; }
+    uint32_t DataCount(const uint8_t* line) const override { return HexDataCount(line); }
+    uint8_t Checksum(uint8_t sum) const override { return static_cast<uint8_t>(0u - sum); }
+    uint32_t DigitsAt() const override { return 1; }
 };
 
-// True when two of the runs that start at file offsets up to last share an address (the runs
-// are in address order).
-bool HexFirmware::Clash(uint32_t last) const {
-    uint64_t end = 0;
-    bool any = false;
-    for (const Run& r : runs_) {
-        if (r.fileOff > last) continue;
-        if (any && r.first < end) return true;
-        if (!any || r.End() > end) end = r.End();
-        any = true;
-    }
+// A record whose type needs another count of data bytes.
+bool Length(const TextLine& l, uint32_t want, char* because, size_t cap) {
+    if (l.n == want) return true;
+    std::snprintf(because, cap, "a type %02X record holds %u data bytes, not %u", l.type, l.n,
+                  want);
     return false;
 }
 
-uint32_t HexFirmware::LineOf(uint32_t pos) const {
-    return 1 + static_cast<uint32_t>(std::count(text_, text_ + pos, '\n'));
-}
-
-// The line of the run's data record that holds addr.
-uint32_t HexFirmware::LineHolding(const Run& r, uint64_t addr) const {
-    uint64_t a = r.first;
-    HexLine l;
-    for (uint32_t pos = r.fileOff; pos < size_; pos = l.next) {
-        if (!HexSplitLine(text_, size_, pos, l)) continue;
-        const uint32_t n = HexDataCount(text_ + l.at);
-        if (n == 0) continue;
-        if (a + n > addr) return LineOf(l.at);
-        a += n;
-    }
-    return LineOf(r.fileOff);
-}
-
-// The line of the first data record in the file that gives an address an earlier line gave,
-// or kNoClash; says which address and where it was given first. Sorts the runs by address.
-uint32_t HexFirmware::FirstClash() {
-    std::sort(runs_.begin(), runs_.end(), ByAddress);
-    if (!Clash(kNoClash)) return kNoClash;
-    // The first run, in file order, that meets an earlier one.
-    uint32_t lo = 0;
-    uint32_t hi = size_;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (Clash(mid)) {
-            hi = mid;
-        } else {
-            lo = mid + 1;
+bool HexFormat::Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
+                          char* because, size_t cap) const {
+    const uint32_t offset = static_cast<uint32_t>(l.b[1]) << 8 | l.b[2];
+    const uint32_t value = l.n >= 2 ? static_cast<uint32_t>(l.b[4]) << 8 | l.b[5] : 0;
+    kind = RecordKind::Other;
+    switch (l.type) {
+    case kRecData:
+        if (l.n == 0) return true;
+        addr = s.base + offset;
+        if (offset + l.n > k64K || (addr >> 16) != ((addr + l.n - 1) >> 16)) {
+            std::snprintf(because, cap, "its data at 0x%08llX run across a 64 KiB boundary",
+                          static_cast<unsigned long long>(addr));
+            return false;
         }
-    }
-    const Run* e = nullptr;
-    for (const Run& r : runs_) {
-        if (r.fileOff == lo) e = &r;
-    }
-    // Its lowest address that an earlier run gave, the record that holds it and the first.
-    uint64_t low = e->End();
-    const Run* first = e;
-    for (const Run& r : runs_) {
-        if (r.fileOff < lo && r.first < e->End() && r.End() > e->first &&
-            std::max<uint64_t>(r.first, e->first) < low) {
-            low = std::max<uint64_t>(r.first, e->first);
-            first = &r;
-        }
-    }
-    std::snprintf(because_, sizeof because_, "address 0x%08llX was given before, on line %u",
-                  static_cast<unsigned long long>(low), LineHolding(*first, low));
-    return LineHolding(*e, low);
-}
-
-void HexFirmware::Invalid(uint32_t line) {
-    // A record that gives an address twice may come before the fault found.
-    char fault[sizeof because_];
-    std::memcpy(fault, because_, sizeof fault);
-    const uint32_t clash = FirstClash();
-    if (clash < line) {
-        line = clash;
-    } else {
-        std::memcpy(because_, fault, sizeof fault);
-    }
-    Why(file_.Name(), "invalid Intel HEX file: line %u: %s", line, because_);
-    char detail[sizeof Stop{}.text];
-    std::snprintf(detail, sizeof detail, "'%s' (line %u)", file_.Name(), line);
-    Fatal(Failure::HexFile, detail);
-}
-
-// A record whose type needs another count of data bytes.
-void HexFirmware::Length(uint32_t line, uint8_t type, uint32_t n, uint32_t want) {
-    std::snprintf(because_, sizeof because_, "a type %02X record holds %u data bytes, not %u", type,
-                  n, want);
-    Invalid(line);
-}
-
-void HexFirmware::Scan() {
-    Run* last = nullptr; // the run of the last data record
-    uint64_t base = 0;
-    bool ended = false;
-    uint32_t line = 1;
-    HexLine l;
-    for (uint32_t pos = 0; pos < size_; pos = l.next, ++line) {
-        if (!HexSplitLine(text_, size_, pos, l)) continue;
-        if (ended) {
-            std::snprintf(because_, sizeof because_, "a record after the end record");
-            Invalid(line);
-        }
-        if (!HexDecode(text_, l, because_, sizeof because_)) Invalid(line);
-        const uint32_t n = l.b[0];
-        const uint32_t addr = static_cast<uint32_t>(l.b[1]) << 8 | l.b[2];
-        const uint32_t value = n >= 2 ? static_cast<uint32_t>(l.b[4]) << 8 | l.b[5] : 0;
-        switch (l.b[3]) {
-        case kRecData: {
-            if (n == 0) break;
-            const uint64_t a = base + addr;
-            if (addr + n > k64K || (a >> 16) != ((a + n - 1) >> 16)) {
-                std::snprintf(because_, sizeof because_,
-                              "its data at 0x%08llX run across a 64 KiB boundary",
-                              static_cast<unsigned long long>(a));
-                Invalid(line);
-            }
-            // The previous data record's run goes on where it ends (a reference into the
-            // deque stays valid while it grows at its end).
-            if (last != nullptr && last->End() == a) {
-                last->len += n;
-            } else {
-                last = &runs_.emplace_back(Run{static_cast<uint32_t>(a), n, l.at});
-            }
-            break;
-        }
-        case kRecEnd:
-            if (n != 0) Length(line, l.b[3], n, 0);
-            ended = true;
-            break;
-        case kRecSegment:
-        case kRecUpper:
-            if (n != 2) Length(line, l.b[3], n, 2);
-            base = l.b[3] == kRecSegment ? static_cast<uint64_t>(value) << 4
-                                         : static_cast<uint64_t>(value) << 16;
-            break;
-        case kRecStartSeg:
-        case kRecStartLin:
-            if (n != 4) Length(line, l.b[3], n, 4);
-            break;
-        default:
-            std::snprintf(because_, sizeof because_, "record type %02X is none of 00 to 05",
-                          l.b[3]);
-            Invalid(line);
-        }
-    }
-    if (!ended) {
-        std::snprintf(because_, sizeof because_,
-                      "no end record (:00000001FF) before the file ends");
-        Invalid(line);
-    }
-    const uint32_t clash = FirstClash();
-    if (clash != kNoClash) Invalid(clash);
-}
-
-// ---- Pieces: runs that meet end to end --------------------------------------------------
-
-bool HexFirmware::Next(size_t& at, Piece& p) const {
-    if (at >= runs_.size()) return false;
-    p = Piece{runs_[at].first, 0, 0, 0, at};
-    uint64_t end = runs_[at].End();
-    for (++at; at < runs_.size() && runs_[at].first == end; ++at) end = runs_[at].End();
-    p.len = static_cast<uint32_t>(end - p.addr);
-    return true;
-}
-
-// The piece's run that holds addr, or the first behind it.
-size_t HexFirmware::RunAt(const Piece& p, uint32_t addr) const {
-    const Run key{addr, 0, 0};
-    const auto from = runs_.begin() + static_cast<std::ptrdiff_t>(p.first);
-    size_t i =
-        static_cast<size_t>(std::upper_bound(from, runs_.end(), key, ByAddress) - runs_.begin());
-    if (i > p.first && runs_[i - 1].End() > addr) --i;
-    return i;
-}
-
-// Calls fn(address, line) for each data record of the piece whose addresses meet [from, to),
-// in address order: the runs are walked record by record in the file.
-template <class Fn>
-void HexFirmware::Records(const Piece& p, uint64_t from, uint64_t to, Fn fn) const {
-    char scratch[sizeof because_];
-    for (size_t i = RunAt(p, static_cast<uint32_t>(from)); i < runs_.size() && runs_[i].first < to;
-         ++i) {
-        uint64_t a = runs_[i].first;
-        const uint64_t end = runs_[i].End();
-        HexLine l;
-        for (uint32_t pos = runs_[i].fileOff; a < end && a < to; pos = l.next) {
-            if (!HexSplitLine(text_, size_, pos, l)) continue;
-            const uint32_t n = HexDataCount(text_ + l.at);
-            if (n == 0) continue;
-            if (a + n > from) {
-                HexDecode(text_, l, scratch, sizeof scratch);
-                fn(a, l);
-            }
-            a += n;
-        }
+        kind = RecordKind::Data;
+        return true;
+    case kRecEnd:
+        kind = RecordKind::End;
+        return Length(l, 0, because, cap);
+    case kRecSegment:
+    case kRecUpper:
+        s.base = l.type == kRecSegment ? static_cast<uint64_t>(value) << 4
+                                       : static_cast<uint64_t>(value) << 16;
+        return Length(l, 2, because, cap);
+    case kRecStartSeg:
+    case kRecStartLin:
+        return Length(l, 4, because, cap);
+    default:
+        std::snprintf(because, cap, "record type %02X is none of 00 to 05", l.type);
+        return false;
     }
 }
 
-void HexFirmware::Read(const Piece& p, uint32_t addr, uint8_t* dst, uint32_t len) const {
-    const uint64_t to = static_cast<uint64_t>(addr) + len;
-    Records(p, addr, to, [&](uint64_t a, const HexLine& l) {
-        for (uint32_t i = 0; i < l.b[0]; ++i) {
-            if (a + i >= addr && a + i < to) dst[a + i - addr] = l.b[4 + i];
-        }
-    });
-}
-
-// Rewrites the digits of the bytes that change and the record's checksum, in upper case
-// unless the line holds a lower-case hex letter.
-void HexFirmware::Store(const Piece& p, uint32_t addr, const uint8_t* src, uint32_t len) {
-    const uint64_t to = static_cast<uint64_t>(addr) + len;
-    Records(p, addr, to, [&](uint64_t a, const HexLine& l) {
-        bool lower = false;
-        for (uint32_t i = l.at; i < l.end; ++i) lower |= text_[i] >= 'a' && text_[i] <= 'f';
-        const uint32_t n = l.b[0];
-        uint8_t sum = 0;
-        for (uint32_t i = 0; i < 4 + n; ++i) {
-            uint8_t b = l.b[i];
-            const uint64_t at = a + i - 4;
-            if (i >= 4 && at >= addr && at < to && src[at - addr] != b) {
-                b = src[at - addr];
-                HexPutDigits(text_ + l.at + 1 + 2 * i, b, lower);
-            }
-            sum = static_cast<uint8_t>(sum + b);
-        }
-        const uint8_t check = static_cast<uint8_t>(0u - sum);
-        if (check != l.b[4 + n]) HexPutDigits(text_ + l.at + 1 + 2 * (4 + n), check, lower);
-    });
-}
-
-void HexFirmware::Emit(const Piece& p, ImageSink& sink) {
-    constexpr size_t kChunk = 65536;
-    if (!chunk_) chunk_ = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
-    uint32_t fill = 0;
-    const uint64_t to = static_cast<uint64_t>(p.addr) + p.len;
-    Records(p, p.addr, to, [&](uint64_t, const HexLine& l) {
-        const uint32_t n = l.b[0];
-        if (fill + n > kChunk) {
-            sink.Data(chunk_.get(), fill, -1);
-            fill = 0;
-        }
-        std::memcpy(chunk_.get() + fill, l.b + 4, n);
-        fill += n;
-    });
-    sink.Data(chunk_.get(), fill, -1);
-}
+constexpr HexFormat kHexFormat;
 
 } // namespace
 
 std::unique_ptr<Firmware> HexInput(MappedFile& file) {
-    return std::make_unique<HexFirmware>(file);
+    return TextInput(file, kHexFormat);
 }

@@ -5,7 +5,9 @@
 
 #include "Firmware.h"
 
-// The mapped input's firmware: raw binary when it is no ELF file and its name ends in .bin
-// (its first word may well start with ':'), Intel HEX when it starts with ':', else ELF. A file
-// that is none of them is refused.
+// The mapped input's firmware: ELF by its magic number; else raw binary when its name ends in
+// .bin (its first word may well start with ':' or 'S'); else S-records when its first character
+// other than blank, tab, CR and LF is 'S' and a digit, or its name ends in .srec, .s19, .s28,
+// .s37 or .mot; Intel HEX when that character is ':'. A file that is none of them is refused
+// as no ELF file.
 std::unique_ptr<Firmware> OpenInput(MappedFile& file, const char* name);

@@ -7,6 +7,7 @@
 
 #include "Crp.h"
 #include "HexCodec.h"
+#include "SrecCodec.h"
 #include "ImageOut.h"
 #include "Names.h"
 #include "PathNames.h"
@@ -24,27 +25,48 @@ TEST(HexCodec, EncodesOneRecord) {
     EXPECT_EQ(std::string(out, HexEncode(out, kRecEnd, 0, nullptr, 0)), ":00000001FF\r\n");
 }
 
-TEST(HexCodec, DecodesOrSaysWhatIsWrong) {
+TEST(TextCodecs, DecodeOrSayWhatIsWrong) {
+    using Decode = bool (*)(const uint8_t*, TextLine&, char*, size_t);
+    constexpr Decode hex = HexDecode;
+    constexpr Decode srec = SrecDecode;
+    constexpr const char* kCut = "the file ends inside this record: it is cut short";
     const struct {
+        Decode decode;
         const char* line;
-        const char* because; // empty: the line decodes
+        const char* because; // empty: the line decodes; kCut: the file ends inside the line
     } cases[] = {
-        {":04001000008000105C", ""},
-        {":04001000008000105c", ""},
-        {"04001000008000105C", "it does not start with ':'"},
-        {":0400100000800010XC", "character 18 (0x58) is no hex digit"},
-        {":00000001FX", "character 11 (0x58) is no hex digit"}, // as if F, it would sum to 0
-        {":0400100000800010", "its count says 4 data bytes, the line holds 3"},
-        {":04001000008000105", "17 hex digits; a record has an even number from 10 to 520"},
-        {":04001000008000105D", "checksum 5D, expected 5C"},
+        {hex, ":04001000008000105C", ""},
+        {hex, ":04001000008000105c", ""},
+        {hex, "04001000008000105C", "it does not start with ':'"},
+        {hex, ":0400100000800010XC", "character 18 (0x58) is no hex digit"},
+        {hex, ":00000001FX", "character 11 (0x58) is no hex digit"}, // as if F, it would sum to 0
+        {hex, ":0400100000800010", "its count says 4 data bytes, the line holds 3"},
+        {hex, ":04001000008000105", "17 hex digits; a record has an even number from 10 to 520"},
+        {hex, ":04001000008000105D", "checksum 5D, expected 5C"},
+        {hex, ":040010000080001", kCut},
+        {hex, ":", kCut},
+        {srec, "S1070104F4010000FE", ""},
+        {srec, "s1070104f4010000fe", ""},
+        {srec, "S9030043B9", ""},
+        {srec, "S00E0000626C696E6B792E737265638D", ""},
+        {srec, "X1070104F4010000FE", "it does not start with 'S'"},
+        {srec, "SX070104F4010000FE", "no record type digit follows the 'S'"},
+        {srec, "S4070104F4010000FE", "record type S4 is none of S0 to S3 and S5 to S9"},
+        {srec, "S1070104F40100G0FE", "character 15 (0x47) is no hex digit"},
+        {srec, "S1070104F4010000FF", "checksum FF, expected FE"},
+        {srec, "S1080104F4010000FE", "its count says 8 bytes follow it, the line holds 7"},
+        {srec, "S304000000FB", "an S3 record holds 4 bytes, fewer than its address and checksum"},
+        {srec, "S1070104F40100", kCut},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        const auto* text = reinterpret_cast<const uint8_t*>(c.line);
-        HexLine l;
-        ASSERT_TRUE(HexSplitLine(text, static_cast<uint32_t>(std::strlen(c.line)), 0, l));
+        char line[80];
+        const int size = std::snprintf(line, sizeof line, "%s%s", c.line, c.because == kCut ? "" : "\n");
+        const auto* text = reinterpret_cast<const uint8_t*>(line);
+        TextLine l;
+        ASSERT_TRUE(SplitTextLine(text, static_cast<uint32_t>(size), 0, l));
         char because[160] = "";
-        EXPECT_EQ(HexDecode(text, l, because, sizeof because), c.because[0] == '\0');
+        EXPECT_EQ(c.decode(text, l, because, sizeof because), c.because[0] == '\0');
         EXPECT_STREQ(because, c.because);
     }
 }
@@ -52,12 +74,12 @@ TEST(HexCodec, DecodesOrSaysWhatIsWrong) {
 TEST(HexCodec, SplitsLines) {
     const std::string text = "a\r\n\nbc";
     const auto* t = reinterpret_cast<const uint8_t*>(text.data());
-    HexLine l;
-    EXPECT_TRUE(HexSplitLine(t, 6, 0, l));
+    TextLine l;
+    EXPECT_TRUE(SplitTextLine(t, 6, 0, l));
     EXPECT_EQ(l.end, 1u);
     EXPECT_EQ(l.next, 3u);
-    EXPECT_FALSE(HexSplitLine(t, 6, 3, l)) << "an empty line";
-    EXPECT_TRUE(HexSplitLine(t, 6, 4, l));
+    EXPECT_FALSE(SplitTextLine(t, 6, 3, l)) << "an empty line";
+    EXPECT_TRUE(SplitTextLine(t, 6, 4, l));
     EXPECT_EQ(l.end, 6u);
     EXPECT_EQ(l.next, 6u);
 }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "Alloc.h"
 #include "Diag.h"
@@ -36,6 +37,13 @@ bool NeedsQuotes(const char* a) {
     return false;
 }
 
+// The argument as the command line takes it: --quiet and -q (which the joined line would read
+// as separators and letters) are the keyword QUIET.
+const char* Argument(char** argv, int i) {
+    const std::string_view a = argv[i];
+    return i > 1 && (a == "--quiet" || a == "-q") ? "QUIET" : argv[i];
+}
+
 } // namespace
 
 void JoinCommandLine(int argc, char** argv, Request& request) {
@@ -46,7 +54,7 @@ void JoinCommandLine(int argc, char** argv, Request& request) {
     size_t need = std::strlen(path) + 3 + 2; // quotes, blank, line feed, NUL
     const bool quote = argc > 1 && NeedsQuotes(argv[1]);
     for (int i = 1; i < argc; ++i) {
-        need += std::strlen(argv[i]) + 1;
+        need += std::strlen(Argument(argv, i)) + 1;
         if (i > 1 && IsVerify(argv[i])) request.keepImages = true;
     }
     if (quote)
@@ -72,8 +80,9 @@ void JoinCommandLine(int argc, char** argv, Request& request) {
             *w++ = ' ';
             continue;
         }
-        const size_t len = std::strlen(argv[i]);
-        std::memcpy(w, argv[i], len);
+        const char* a = Argument(argv, i);
+        const size_t len = std::strlen(a);
+        std::memcpy(w, a, len);
         w += len;
         *w++ = ' ';
     }
@@ -83,7 +92,7 @@ void JoinCommandLine(int argc, char** argv, Request& request) {
 
 void ReplaceExtension(char* name, const char* ext) {
     size_t extLen = 0;
-    while (extLen < 3 && ext[extLen] != '\0' && ext[extLen] != ' ') ++extLen;
+    while (extLen < 4 && ext[extLen] != '\0' && ext[extLen] != ' ') ++extLen;
     const size_t len = std::strlen(name);
     char* end = name + len;
     // The last dot of the last component, never the name's first character.

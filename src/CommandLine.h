@@ -12,6 +12,6 @@ constexpr char kNameDelimiters[14] = {' ',  ';',  ',',    '(', ')', '[', ']',
 // command-line pool with its echo); an argument VERIFY marks the request to keep every image.
 void JoinCommandLine(int argc, char** argv, Request& request);
 
-// Replaces the extension of name (in place) with ext: at most three characters of ext up to
+// Replaces the extension of name (in place) with ext: at most four characters of ext up to
 // its first blank. Both "\" and "/" end the backwards search for the dot.
 void ReplaceExtension(char* name, const char* ext);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <algorithm>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -14,6 +15,9 @@ char line[kLineCap];
 bool said;
 std::FILE* sink;
 char outputFailure[256]; // why standard output could not be written; empty when it could
+bool quietRun;           // standard output is held until the run ends
+char held[16384];        // what a quiet run printed so far (the report of a run is far shorter)
+size_t heldLen;
 
 } // namespace
 
@@ -39,15 +43,50 @@ void WhyPrint(const char* file, const char* fallback) {
 void WhyReset() {
     said = false;
     outputFailure[0] = '\0';
+    quietRun = false;
+    heldLen = 0;
+}
+
+// Standard output is held here until it is flushed: a quiet run, known only once its command
+// line is read, then drops the banner printed before.
+void Say(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    va_list again;
+    va_copy(again, ap);
+    const size_t room = sizeof held - heldLen;
+    const int n = std::vsnprintf(held + heldLen, room, fmt, ap);
+    if (n >= 0 && static_cast<size_t>(n) < room) {
+        heldLen += static_cast<size_t>(n);
+    } else if (quietRun) {
+        heldLen = sizeof held - 1; // what fits
+    } else {
+        held[heldLen] = '\0';
+        FlushOutput();
+        std::vprintf(fmt, again);
+    }
+    va_end(again);
+    va_end(ap);
+}
+
+void QuietOutput(bool quiet) {
+    quietRun = quiet;
 }
 
 void FlushOutput() {
+    if (quietRun) return;
+    if (heldLen > 0) std::fwrite(held, 1, heldLen, stdout);
+    heldLen = 0;
     if (std::fflush(stdout) != 0 && outputFailure[0] == '\0') {
         std::snprintf(outputFailure, sizeof outputFailure, "%s", std::strerror(errno));
     }
 }
 
 int ReportOutput(int code) {
+    if (quietRun) {
+        quietRun = false;
+        if (code == 0) heldLen = 0; // a quiet run that succeeds prints nothing
+    }
     FlushOutput();
     if (code == 0 && outputFailure[0] != '\0') {
         said = false; // the run succeeded: nothing else is due on standard error

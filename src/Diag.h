@@ -13,10 +13,17 @@ void WhyPrint(const char* file, const char* fallback);
 void WhyReset();
 // Where the line goes; standard error by default.
 void WhySink(std::FILE* out);
+// Prints to standard output (through the run's held text in a quiet run). fmt is a fixed
+// format.
+[[gnu::format(printf, 1, 2)]] void Say(const char* fmt, ...);
+// A quiet run holds its standard output back: it is printed when the run fails, dropped when
+// it succeeds.
+void QuietOutput(bool quiet);
 // Flushes standard output; the reason of its first failure in the run is kept.
 void FlushOutput();
 // Ends a run that exits with code: one that succeeds but could not write its standard output
-// (a closed pipe, a full disk) says so on standard error, its only line. Returns code.
+// (a closed pipe, a full disk) says so on standard error, its only line; a quiet run prints
+// what it held only when it fails. Returns code.
 int ReportOutput(int code);
 // The system's words for the last failed call (strerror, FormatMessage).
 const char* SystemError();

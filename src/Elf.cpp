@@ -84,6 +84,7 @@ class ElfFirmware : public MappedFirmware {
     bool Next(size_t& at, Piece& p) const override;
     bool Holds(const Piece& p, const SignatureRange& range) const override;
     bool BigEndian() const override { return tables_.bigEndian; }
+    uint32_t Entry() const override { return tables_.header.e_entry; }
 
   private:
     ElfTables tables_;

@@ -16,10 +16,11 @@ constexpr uint32_t kStrTab = 3;   // SHT_STRTAB
 constexpr int kStrPad = 16;       // zero bytes behind the string-table copy
 constexpr char kShStrTab[] = ".shstrtab";
 constexpr const char* kInputs =
-    "vortle takes ELF files, Intel HEX files (first character ':') and raw images named *.bin";
+    "vortle takes ELF files, Intel HEX files (first character ':'), S-record files (first "
+    "character 'S') and raw images named *.bin";
 constexpr const char* kNoElfHeader =
     "the ELF header (it is no ELF file: vortle takes ELF files, Intel HEX files (first "
-    "character ':') and raw images named *.bin)";
+    "character ':'), S-record files (first character 'S') and raw images named *.bin)";
 
 // The header in host byte order; a file that is no ARM executable is refused.
 void ReadHeader(MappedFile& file, ElfTables& t) {
@@ -40,7 +41,13 @@ void ReadHeader(MappedFile& file, ElfTables& t) {
     if (!magic) {
         Why(file.Name(), "no ELF file (it does not start with 0x7F 'ELF'); %s", kInputs);
     } else if (h.e_type != kExec) {
-        Why(file.Name(), "not a usable ELF file: its type is %u, an executable's is 2", h.e_type);
+        if (h.e_type == 1) {
+            Why(file.Name(), "not a usable ELF file: it is a relocatable object (type 1); sign the "
+                             "linked executable");
+        } else {
+            Why(file.Name(), "not a usable ELF file: its type is %u, an executable's is 2",
+                h.e_type);
+        }
     } else {
         Why(file.Name(), "not a usable ELF file: its machine is %u, ARM's is 40", h.e_machine);
     }

@@ -78,13 +78,13 @@ void CutShort() {
 void FatalReport(const Stop& stop, const char* echo, const char* input) {
     const int c = static_cast<int>(stop.failure);
     if (c >= 1 && c <= kCodes) {
-        std::fputs(kReports[c].header, stdout);
+        Say("%s", kReports[c].header);
         if (stop.failure == Failure::CmdLine) {
-            std::printf("***  Command line: '%s'\n", echo != nullptr ? echo : "");
+            Say("***  Command line: '%s'\n", echo != nullptr ? echo : "");
         }
-        std::printf(kReports[c].detail, stop.text);
+        Say(kReports[c].detail, stop.text);
     }
-    std::fputs("*** Vortle terminated.\n", stdout);
+    Say("*** Vortle terminated.\n");
     FlushOutput();
     SayWhy(stop.failure, stop.text, input != nullptr ? input : "");
 }

@@ -56,6 +56,8 @@ class Firmware {
     virtual bool Raw() const { return false; }
     // True when the firmware's words are big-endian (a big-endian ELF file).
     virtual bool BigEndian() const { return false; }
+    // Where execution starts (an ELF file's entry point; 0 where the format does not say).
+    virtual uint32_t Entry() const { return 0; }
 };
 
 // Pieces whose bytes stand in the mapped input file as they are (ELF and raw inputs).

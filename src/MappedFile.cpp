@@ -42,7 +42,18 @@ bool MappedFile::Open(const char* name, bool write) {
     if (len >= sizeof name_) return false;
     std::memcpy(name_, name, len + 1);
     file_ = PlatOpenRW(name_, write);
-    if (file_ == kNoHandle) return Refused(name, SystemError());
+    if (file_ == kNoHandle) {
+        char why[320];
+        std::snprintf(why, sizeof why, "%s", SystemError());
+        // A file this user may read but not write: a check still can.
+        const PlatHandle reading = write ? PlatOpenRW(name_, false) : kNoHandle;
+        if (reading != kNoHandle) {
+            PlatCloseFile(reading);
+            const size_t n = std::strlen(why);
+            std::snprintf(why + n, sizeof why - n, "; signing writes into it (VERIFY only reads)");
+        }
+        return Refused(name, why);
+    }
     map_ = PlatCreateMapping(file_, write);
     PlatStat status;
     const int found = PlatFileStatus(name_, file_, &status, write);

@@ -86,6 +86,10 @@ void NotFoundWhy(const char* name, const SignatureRange& range, bool raw, uint64
     const uint32_t last = range.ReportedLast();
     if (low >= high) {
         Why(name, "no loadable bytes to sign");
+    } else if (raw && range.start < high) {
+        Why(name, "the raw image is %llu bytes long; signing it needs at least %llu (0x%08X - 0x%08llX)",
+            static_cast<unsigned long long>(high), static_cast<unsigned long long>(range.WindowHi()),
+            range.WindowLo(), static_cast<unsigned long long>(range.WindowHi() - 1));
     } else if (raw) {
         Why(name,
             "0x%08X - 0x%08X lies outside the raw image, which is loaded at 0x00000000 - "
@@ -139,11 +143,16 @@ void Walk(Firmware& in, MappedFile& file, const Request& request, const Signatur
           PassResult& result) {
     result.protection = GuardCrp(in, request, range);
     file.Reading("a segment's file bytes");
-    Images images(request, file);
+    ImageSpan span;
+    span.entry = in.Entry();
+    Piece p;
+    for (size_t c = 0; in.Next(c, p);) {
+        if (p.len > p.skip) span.end = std::max<uint64_t>(span.end, static_cast<uint64_t>(p.addr) + p.len);
+    }
+    Images images(request, file, span);
     uint32_t count = 0;
     uint64_t low = UINT64_MAX; // where the firmware lies, for a range not found
     uint64_t high = 0;
-    Piece p;
     for (size_t c = 0; in.Next(c, p);) {
         if (p.len > p.skip) {
             low = std::min<uint64_t>(low, static_cast<uint64_t>(p.addr) + p.skip);

@@ -67,6 +67,7 @@ char CommandScanner::ScanToken(char* p) {
     tokenLength_ = 0;
     char quote = 0;
     SkipBlanks();
+    tokenAt_ = at_;
     for (;;) {
         // A keyword or number is cut at its limit; a file name one character past it is
         // refused below.
@@ -219,4 +220,16 @@ void CommandScanner::ScanParenthesisedName(char* p) {
     tokenLength_ = named;
     p[tokenLength_] = '\0';
     Echo(p, true);
+}
+
+void CommandScanner::WrittenWord(char* out, size_t cap) const {
+    const char* from = tokenAt_;
+    while (from > request_.commandLine && from[-1] == '-') --from;
+    size_t n = 0;
+    while (n + 1 < cap && from[n] != '\0' && from[n] != ' ' && from[n] != '\t' &&
+           from[n] != '\n' && from[n] != '\r') {
+        out[n] = from[n];
+        ++n;
+    }
+    out[n] = '\0';
 }

@@ -2,6 +2,7 @@
 // from the joined command line, each echoed for the report of a refused command line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "Request.h"
@@ -30,6 +31,9 @@ class CommandScanner {
     void TakeProgramPath();
     // A file name in balanced parentheses or in double quotes.
     void ScanParenthesisedName(char* p);
+    // The last token's word as written, with any '-' right before it, up to the next blank
+    // (at most cap - 1 characters).
+    void WrittenWord(char* out, size_t cap) const;
 
     Request& request_;
     char token_[kTokenCap] = {}; // the last token
@@ -45,6 +49,7 @@ class CommandScanner {
     [[noreturn]] void TooLong(const char* name) const;
 
     const char* at_ = nullptr; // scan position in the command line
+    const char* tokenAt_ = nullptr; // where the last token starts
     int32_t echoLength_ = 0;
     bool nameMode_ = false; // a file name: its own delimiters and length limit
 };

@@ -32,6 +32,10 @@ void SrecExplain(const uint8_t* text, const TextLine& l, char* because, size_t c
         std::snprintf(because, cap, "it does not start with 'S'");
         return;
     }
+    if (length < 2 && LastLineUnended(l)) {
+        std::snprintf(because, cap, "the file ends inside this record: it is cut short");
+        return;
+    }
     if (length < 2 || p[1] < '0' || p[1] > '9') {
         std::snprintf(because, cap, "no record type digit follows the 'S'");
         return;

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-constexpr int kTempSlots = 2; // the images of one run
+constexpr int kTempSlots = 3; // the images of one run
 
 // Opens the image name for writing in the slot; null when it cannot be created (a FIFO, a
 // socket, a folder, a link to nothing, a folder that is not there).

@@ -423,7 +423,8 @@ TEST(EndToEnd, Verify) {
 
 TEST(EndToEnd, HelpAndVersion) {
     vt::TempDir dir;
-    const std::string usage = "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]]\n";
+    const std::string usage =
+        "Usage: vortle <input> [BINARY[(<image>)]] [HEX[(<image>)]] [SREC[(<image>)]]\n";
     for (const char* only : {"--help", "-h", "/?", "--version", "-V"}) {
         SCOPED_TRACE(only);
         const vt::RunResult r = vt::RunVortle(dir.path, {only});
@@ -678,6 +679,10 @@ TEST(EndToEnd, OneDiagnosticLine) {
     const std::string hex = ":10000000" + std::string(32, '0') + "00\r\n:00000001FF\r\n";
     const std::string dup = ":0400000001020304F2\r\n:0400100001020304E2\r\n"
                             ":020002000304F5\r\n:00000001FF\r\n";
+    const std::string cut = "\r\n:10000000" + std::string(32, '0') + "F0\r\n:000000";
+    const std::string count = "S1070104F4010000FE\nS5030002FA\nS9030043B9\n";
+    const std::string after = "S1070104F4010000FE\nS9030043B9\nS1070104F4010000FE\n";
+    const std::string keywords = "BINARY (BIN), HEX, SREC, BASEADDRESS (BA), FILL, CRP3, VERIFY, QUIET";
 #ifdef _WIN32
     // The system's words, as FormatMessage gives them here.
     const auto words = [](DWORD code) {
@@ -708,20 +713,46 @@ TEST(EndToEnd, OneDiagnosticLine) {
          {'h', 'e', 'l', 'l', 'o', '\n'},
          2,
          "notes.txt: cut short: the file ends at byte 6, and the ELF header (it is no ELF file: "
-         "vortle takes ELF files, Intel HEX files (first character ':') and raw images named "
-         "*.bin) reaches to byte 52"},
+         "vortle takes ELF files, Intel HEX files (first character ':'), S-record files (first "
+         "character 'S') and raw images named *.bin) reaches to byte 52"},
         {{"zeros.dat"},
          "zeros.dat",
          Bytes(100, 0),
          3,
          "zeros.dat: no ELF file (it does not start with 0x7F 'ELF'); vortle takes ELF files, "
-         "Intel HEX files (first character ':') and raw images named *.bin"},
-        {{"app.elf", "BIN", "VERIFI"},
-         "app.elf",
-         elf,
-         3,
-         "command line: 'VERIFI' is no keyword; the keywords are BINARY (BIN), HEX, BASEADDRESS "
-         "(BA), CRP3, VERIFY"},
+         "Intel HEX files (first character ':'), S-record files (first character 'S') and raw "
+         "images named *.bin"},
+        {{"app.elf", "BIN", "VERIFI"}, "app.elf", elf, 3,
+         "command line: 'VERIFI' is no keyword; did you mean VERIFY? The keywords are " + keywords},
+        {{"app.elf", "BINRAY"}, "app.elf", elf, 3,
+         "command line: 'BINRAY' is no keyword; did you mean BINARY? The keywords are " + keywords},
+        {{"app.elf", "SPEED"}, "app.elf", elf, 3,
+         "command line: 'SPEED' is no keyword; the keywords are " + keywords},
+        {{"app.elf", "-o", "out.bin"}, "app.elf", elf, 3,
+         "command line: '-o' is no option; vortle takes keywords: " + keywords},
+        {{"app.elf", "BIN", "--verbose"}, "app.elf", elf, 3,
+         "command line: '--verbose' is no option; vortle takes keywords: " + keywords},
+        {{"app.elf", "blinky-be.elf"}, "app.elf", elf, 3,
+         "command line: 'blinky-be.elf' is a second file name; vortle takes one input file a run"},
+        {{"app.elf", "FILL(0x100)"}, "app.elf", elf, 3,
+         "command line: 0X100 is out of range: a fill byte is 0 to 0xFF"},
+        {{"app.o"}, "app.o", Elf{.type = 1, .segs = {vt::Code(0, vt::Vectors(16))}}.Build(), 3,
+         "app.o: not a usable ELF file: it is a relocatable object (type 1); sign the linked "
+         "executable"},
+        {{"short.bin"}, "short.bin", Bytes(20, 0), 3,
+         "short.bin: the raw image is 20 bytes long; signing it needs at least 32 (0x00000000 - "
+         "0x0000001F)"},
+        {{"app.hex"}, "app.hex", Bytes(cut.begin(), cut.end()), 3,
+         "app.hex: invalid Intel HEX file: line 3: the file ends inside this record: it is cut "
+         "short"},
+        {{"app.s19"}, "app.s19", Bytes(count.begin(), count.end()), 3,
+         "app.s19: invalid S-record file: line 2: an S5 record counts 2 data records and holds no "
+         "data; 1 come before it"},
+        {{"app.s19"}, "app.s19", Bytes(after.begin(), after.end()), 3,
+         "app.s19: invalid S-record file: line 3: a record after the end record"},
+        {{"app.s19"}, "app.s19", Bytes(after.begin(), after.begin() + 19), 3,
+         "app.s19: invalid S-record file: line 2: no termination record (S7, S8 or S9) before "
+         "the file ends"},
         {{"app.elf", "BA(0x12G)"},
          "app.elf",
          elf,

@@ -224,8 +224,8 @@ TEST(Options, DerivedImageNames) {
     ReplaceExtension(name, "");
     EXPECT_STREQ(name, "app");
     std::strcpy(name, "app.elf");
-    ReplaceExtension(name, "HEXA B");
-    EXPECT_STREQ(name, "app.HEX");
+    ReplaceExtension(name, "SRECX B");
+    EXPECT_STREQ(name, "app.SREC");
 }
 
 struct ErrorCase {

@@ -3,8 +3,10 @@
 // Input: one option byte, four bytes of base address, then the file. Option bits:
 //   1 BINARY, 2 BASEADDRESS, 4 a stale image (the file's first bytes) before the run,
 //   8 VERIFY, 16 the image a signing run writes is there before the run, 32 the HEX image too,
-//   64 the input is named app.bin (a file that is no ELF file is then a raw image).
-// An input that starts with ':' is read as Intel HEX unless it is named app.bin.
+//   64 the input is named app.bin (a file that is no ELF file is then a raw image),
+//   128 the S-record image too.
+// An input whose first character other than blanks and line ends is ':' is read as Intel HEX,
+// one where it is 'S' and a digit as S-records, unless it is named app.bin.
 #include <cstring>
 #include <string>
 
@@ -204,6 +206,11 @@ uint8_t Nibble(uint8_t c) {
     return c <= '9' ? c - '0' : c - 'A' + 10;
 }
 
+// The byte of the two digits at at.
+uint32_t Nibbles(const Bytes& text, size_t at) {
+    return static_cast<uint32_t>(Nibble(text[at]) << 4 | Nibble(text[at + 1]));
+}
+
 // The data bytes of a HEX image in record order; every record checked on the way: upper-case
 // digits, CR LF, its checksum, at most 16 bytes, none across 64 KiB, the end record last.
 const Bytes& HexData(const Bytes& text) {
@@ -239,15 +246,41 @@ const Bytes& HexData(const Bytes& text) {
     return out;
 }
 
+// The data bytes of an S-record image in file order; every record checked.
+const Bytes& SrecData(const Bytes& text) {
+    static Bytes data;
+    data.clear();
+    for (size_t at = 0; at < text.size();) {
+        HARNESS_CHECK(text[at] == 'S' && at + 10 <= text.size());
+        const int type = text[at + 1] - '0';
+        const uint32_t count = Nibbles(text, at + 2);
+        HARNESS_CHECK(at + 4 + 2 * count + 2 <= text.size());
+        uint8_t sum = 0;
+        for (uint32_t i = 0; i <= count; ++i)
+            sum = static_cast<uint8_t>(sum + Nibbles(text, at + 2 + 2 * i));
+        HARNESS_CHECK(sum == 0xFF);
+        const uint32_t address = type == 0 || type == 1 || type == 9 ? 2
+                                 : type == 2 || type == 8            ? 3
+                                                                     : 4;
+        if (type >= 1 && type <= 3) {
+            for (uint32_t i = address + 1; i < count; ++i)
+                data.push_back(static_cast<uint8_t>(Nibbles(text, at + 2 + 2 * i)));
+        }
+        at += 4 + 2 * count + 2;
+    }
+    return data;
+}
+
 // What the command line asks: the images and VERIFY.
 struct Ask {
-    bool binary, hex, verify;
+    bool binary, hex, verify, srec;
 };
 
 // Names that stay valid across runs.
 char inName[kNameCap];
 char binName[kNameCap];
 char hexName[kNameCap];
+char srecName[kNameCap];
 Request request;
 
 // The request as the options give them.
@@ -257,12 +290,15 @@ void Setup(const std::string& in, const std::string& image, const std::string& h
     std::snprintf(inName, sizeof inName, "%s", in.c_str());
     std::snprintf(binName, sizeof binName, "%s", image.c_str());
     std::snprintf(hexName, sizeof hexName, "%s", hex.c_str());
+    std::snprintf(srecName, sizeof srecName, "%s.SREC", in.substr(0, in.size() - 4).c_str());
     request = Request{};
     request.inputName = inName;
     request.binaryName = binName;
     request.hexName = hexName;
     request.writeBinary = ask.binary;
     request.writeHex = ask.hex;
+    request.srecName = srecName;
+    request.writeSrec = ask.srec;
     request.checkOnly = request.keepImages = ask.verify;
     if (ba) request.range = SignatureRange::VectorTableAt(base);
 }
@@ -277,15 +313,27 @@ bool HexDigit(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
+// True when the first character other than blanks and line ends is ':', or 'S' and a digit.
+bool TextStart(const uint8_t* data, size_t size) {
+    size_t i = 0;
+    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) {
+        ++i;
+    }
+    if (i < size && data[i] == ':') return true;
+    return i + 1 < size && (data[i] == 'S' || data[i] == 's') && data[i + 1] >= '0' &&
+           data[i + 1] <= '9';
+}
+
 // A HEX or raw input: only hex digits (of a HEX file) or the signature word (of a raw image)
 // change, a failing run changes nothing, and what a run signed, a check-only run of the same
 // command line finds right, images included.
 int OtherInput(const std::string& in, const std::string& image, const std::string& hex,
                const uint8_t* data, size_t size, Ask ask, bool ba, uint32_t base) {
-    const bool text = data[0] == ':' && !in.ends_with(".bin"); // a .bin is raw
+    const bool text = TextStart(data, size) && !in.ends_with(".bin"); // a .bin is raw
     HarnessPutInput(in, data, size);
     HarnessRemoveFile(image);
     HarnessRemoveFile(hex);
+    HarnessRemoveFile(srecName);
     Setup(in, image, hex, ask, ba, base);
     const int code = Run();
     const bool verify = ask.verify;
@@ -307,7 +355,9 @@ int OtherInput(const std::string& in, const std::string& image, const std::strin
     }
     const bool hasBin = HarnessGetFile(image, img);
     HARNESS_CHECK(hasBin == ask.binary);
-    Setup(in, image, hex, Ask{ask.binary, ask.hex, true}, ba, base);
+    HARNESS_CHECK(HarnessGetFile(srecName, img) == ask.srec);
+    HARNESS_CHECK(!ask.srec || (img.size() >= 4 && img[0] == 'S' && img[1] == '0'));
+    Setup(in, image, hex, Ask{ask.binary, ask.hex, true, ask.srec}, ba, base);
     HARNESS_CHECK(Run() == 0);
     HARNESS_CHECK(HarnessGetInput(size) == after);
     return 0;
@@ -356,9 +406,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                               "\x7F"
                                               "ELF",
                                               4) == 0;
-    if (size > 0 && (data[0] == ':' || (!elf && (opt & 64) != 0))) {
-        return OtherInput(in, image, hex, data, size, Ask{(opt & 1) != 0, hexImage, verify}, ba,
-                          base);
+    const bool srecImage = (opt & 128) != 0;
+    if (size > 0 && !elf && (TextStart(data, size) || (opt & 64) != 0)) {
+        return OtherInput(in, image, hex, data, size,
+                          Ask{(opt & 1) != 0, hexImage, verify, srecImage}, ba, base);
     }
     HarnessRemoveFile(hex);
     HarnessPutInput(in, data, size);
@@ -375,7 +426,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The pools go back at the end of the run: a run that ends with what it took looks
     // leak-free to the fuzzer.
-    Setup(in, image, hex, Ask{binary, hexImage, verify}, ba, base);
+    Setup(in, image, hex, Ask{binary, hexImage, verify, srecImage && hexImage}, ba, base);
+    HarnessRemoveFile(srecName);
     const int code = Run();
     HARNESS_CHECK(code == 0 || code == 2 || code == 3 || (verify && code == 1));
     HARNESS_CHECK(code != 0 || parsed);
@@ -389,6 +441,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         HARNESS_CHECK(hexNow.size() >= 13 &&
                       std::memcmp(hexNow.data() + hexNow.size() - 13, ":00000001FF\r\n", 13) == 0);
         if (hexCheck) HARNESS_CHECK(HexData(hexNow) == flat);
+    }
+    // The S-record image, asked with the HEX image, holds the same bytes.
+    static Bytes srecNow;
+    if (HarnessGetFile(srecName, srecNow)) {
+        HARNESS_CHECK(hexExists && srecImage);
+        if (hexCheck) HARNESS_CHECK(SrecData(srecNow) == flat);
+    } else {
+        HARNESS_CHECK(!hexExists || !srecImage);
     }
     const Bytes& after = HarnessGetInput(size);
     HARNESS_CHECK(after.size() == before.size());

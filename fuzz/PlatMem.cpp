@@ -23,7 +23,7 @@ struct Stream {
     std::FILE* fp = nullptr;
     bool write = false;
 };
-Stream streams[2];
+Stream streams[3]; // one for each image of a run
 
 MemFile* Find(const char* name) {
     for (MemFile& f : files) {

@@ -90,8 +90,7 @@ bool CrpFindings::Locked(uint32_t& at) const {
 
 void CrpFindings::Print() const {
     for (int i = 0; i < count_; ++i) {
-        Say("*** Code Read Protection %s at 0x%08X\n", kLevels[found_[i].level].name,
-                    found_[i].at);
+        Say("*** Code Read Protection %s at 0x%08X\n", kLevels[found_[i].level].name, found_[i].at);
     }
 }
 

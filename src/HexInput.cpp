@@ -15,9 +15,11 @@ class HexFormat final : public TextFormat {
     bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
         return HexDecode(text, l, because, cap);
     }
-    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
-                   char* because, size_t cap) const override;
-    const char* NoEnd() const override { return "no end record (:00000001FF) before the file ends"; }
+    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr, char* because,
+                   size_t cap) const override;
+    const char* NoEnd() const override {
+        return "no end record (:00000001FF) before the file ends";
+    }
     uint32_t DataCount(const uint8_t* line) const override { return HexDataCount(line); }
     uint8_t Checksum(uint8_t sum) const override { return static_cast<uint8_t>(0u - sum); }
     uint32_t DigitsAt() const override { return 1; }

@@ -6,9 +6,11 @@
 #include "Fatal.h"
 
 Images::Images(const Request& request, const MappedFile& input, const ImageSpan& span)
-    : on_{request.writeBinary, request.writeHex, request.writeSrec},
-      name_{request.binaryName, request.hexName, request.srecName}, checking_(request.checkOnly),
-      fill_(request.gapFill ? request.fillByte : -1), input_(input), span_(span) {}
+    : on_{request.writeBinary, request.writeHex, request.writeSrec}, name_{request.binaryName,
+                                                                           request.hexName,
+                                                                           request.srecName},
+      checking_(request.checkOnly), fill_(request.gapFill ? request.fillByte : -1), input_(input),
+      span_(span) {}
 
 Images::~Images() {
     if (opened_ && !checking_) DropImages();
@@ -72,8 +74,10 @@ void Images::Gap(ImageOut& bin, uint64_t len) {
 }
 
 void Images::BeyondAddresses(int which) {
-    Why(name_[which], "cannot write: a segment reaches past 0xFFFFFFFF, beyond what a %s file "
-                      "addresses", which == kImageHex ? "HEX" : "S-record");
+    Why(name_[which],
+        "cannot write: a segment reaches past 0xFFFFFFFF, beyond what a %s file "
+        "addresses",
+        which == kImageHex ? "HEX" : "S-record");
     input_.CheckNotShrunk();
     Fatal(Failure::IoError, name_[which]);
 }

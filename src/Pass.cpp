@@ -87,9 +87,11 @@ void NotFoundWhy(const char* name, const SignatureRange& range, bool raw, uint64
     if (low >= high) {
         Why(name, "no loadable bytes to sign");
     } else if (raw && range.start < high) {
-        Why(name, "the raw image is %llu bytes long; signing it needs at least %llu (0x%08X - 0x%08llX)",
-            static_cast<unsigned long long>(high), static_cast<unsigned long long>(range.WindowHi()),
-            range.WindowLo(), static_cast<unsigned long long>(range.WindowHi() - 1));
+        Why(name,
+            "the raw image is %llu bytes long; signing it needs at least %llu (0x%08X - 0x%08llX)",
+            static_cast<unsigned long long>(high),
+            static_cast<unsigned long long>(range.WindowHi()), range.WindowLo(),
+            static_cast<unsigned long long>(range.WindowHi() - 1));
     } else if (raw) {
         Why(name,
             "0x%08X - 0x%08X lies outside the raw image, which is loaded at 0x00000000 - "
@@ -147,7 +149,8 @@ void Walk(Firmware& in, MappedFile& file, const Request& request, const Signatur
     span.entry = in.Entry();
     Piece p;
     for (size_t c = 0; in.Next(c, p);) {
-        if (p.len > p.skip) span.end = std::max<uint64_t>(span.end, static_cast<uint64_t>(p.addr) + p.len);
+        if (p.len > p.skip)
+            span.end = std::max<uint64_t>(span.end, static_cast<uint64_t>(p.addr) + p.len);
     }
     Images images(request, file, span);
     uint32_t count = 0;

@@ -22,11 +22,11 @@ struct Request {
     bool writeSrec = false;        // write the S-record image (check it when checkOnly)
     bool gapFill = false;          // the binary image's gaps hold fillByte (else zeros or holes)
     uint8_t fillByte = 0;
-    bool checkOnly = false;        // VERIFY: nothing is written, created or deleted
-    bool keepImages = false;       // an argument is VERIFY: no image is deleted, even by an
-                                   // error reported before the keyword is read
-    bool acceptCrp3 = false;       // a CRP3 word is accepted
-    bool quiet = false;            // nothing on standard output unless the run fails
-    bool staleImagesDue = false;   // the command line is accepted: stale images may go
-    SignatureRange range;          // not Configured() until BASEADDRESS or the pass sets it
+    bool checkOnly = false;      // VERIFY: nothing is written, created or deleted
+    bool keepImages = false;     // an argument is VERIFY: no image is deleted, even by an
+                                 // error reported before the keyword is read
+    bool acceptCrp3 = false;     // a CRP3 word is accepted
+    bool quiet = false;          // nothing on standard output unless the run fails
+    bool staleImagesDue = false; // the command line is accepted: stale images may go
+    SignatureRange range;        // not Configured() until BASEADDRESS or the pass sets it
 };

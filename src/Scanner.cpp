@@ -226,8 +226,8 @@ void CommandScanner::WrittenWord(char* out, size_t cap) const {
     const char* from = tokenAt_;
     while (from > request_.commandLine && from[-1] == '-') --from;
     size_t n = 0;
-    while (n + 1 < cap && from[n] != '\0' && from[n] != ' ' && from[n] != '\t' &&
-           from[n] != '\n' && from[n] != '\r') {
+    while (n + 1 < cap && from[n] != '\0' && from[n] != ' ' && from[n] != '\t' && from[n] != '\n' &&
+           from[n] != '\r') {
         out[n] = from[n];
         ++n;
     }

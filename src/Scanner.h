@@ -48,7 +48,7 @@ class CommandScanner {
     void RequireToken() const;
     [[noreturn]] void TooLong(const char* name) const;
 
-    const char* at_ = nullptr; // scan position in the command line
+    const char* at_ = nullptr;      // scan position in the command line
     const char* tokenAt_ = nullptr; // where the last token starts
     int32_t echoLength_ = 0;
     bool nameMode_ = false; // a file name: its own delimiters and length limit

@@ -81,6 +81,7 @@ void SrecExplain(const uint8_t* text, const TextLine& l, char* because, size_t c
 uint32_t SrecDataCount(const uint8_t* line) {
     const uint8_t type = static_cast<uint8_t>(line[1] - '0');
     if (type < 1 || type > 3) return 0;
-    const uint32_t count = static_cast<uint32_t>(kHexNibble.v[line[2]] << 4 | kHexNibble.v[line[3]]);
+    const uint32_t count =
+        static_cast<uint32_t>(kHexNibble.v[line[2]] << 4 | kHexNibble.v[line[3]]);
     return count - SrecAddressBytes(type) - 1;
 }

@@ -29,8 +29,8 @@ class SrecRecordCutter {
 
     static constexpr uint32_t kDataBytes = 16; // data bytes in a record the cutter writes
     ImageOut& out_;
-    uint8_t type_;   // 1, 2 or 3: the data records' type
-    uint32_t entry_; // the termination record's address
+    uint8_t type_;        // 1, 2 or 3: the data records' type
+    uint32_t entry_;      // the termination record's address
     char pending_[65536]; // encoded records not yet written
     size_t pendingLen_ = 0;
     uint64_t addr_ = 0;       // load address of the next byte

@@ -15,8 +15,8 @@ class SrecFormat final : public TextFormat {
     bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
         return SrecDecode(text, l, because, cap);
     }
-    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
-                   char* because, size_t cap) const override;
+    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr, char* because,
+                   size_t cap) const override;
     const char* NoEnd() const override {
         return "no termination record (S7, S8 or S9) before the file ends";
     }
@@ -57,8 +57,9 @@ bool SrecFormat::Interpret(const TextLine& l, ScanState& s, RecordKind& kind, ui
     case 9:
         kind = RecordKind::End;
         if (l.n == 0) return true;
-        std::snprintf(because, cap, "an S%u record holds the entry address alone, not %u bytes more",
-                      l.type, l.n);
+        std::snprintf(because, cap,
+                      "an S%u record holds the entry address alone, not %u bytes more", l.type,
+                      l.n);
         return false;
     default: // S0, the header
         return true;

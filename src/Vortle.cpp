@@ -167,7 +167,7 @@ int Wrong(const Request& r, const PassResult& result) {
     for (int i = 0; i < kImages && !signature; ++i) {
         if (result.images[i] == Verdict::Right) continue;
         Say("*** Image '%s' %s\n", ImageName(r, i),
-                    result.images[i] == Verdict::ImageMissing ? "is missing" : "differs");
+            result.images[i] == Verdict::ImageMissing ? "is missing" : "differs");
     }
     Say("*** Verification failed.\n");
     FlushOutput();
@@ -191,8 +191,7 @@ int Run(Request& r) {
     // What is printed so far stays printed when the platform ends the pass at a fault.
     FlushOutput();
     const PassResult result = SignFirmware(r);
-    Say("*** %s\n",
-                result.signature == Verdict::WrongSignature ? result.wrongLine : result.status);
+    Say("*** %s\n", result.signature == Verdict::WrongSignature ? result.wrongLine : result.status);
     result.protection.Print();
     bool wrong = result.signature != Verdict::Right;
     for (const Verdict v : result.images) wrong |= v != Verdict::Right;

@@ -61,7 +61,8 @@ TEST(TextCodecs, DecodeOrSayWhatIsWrong) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         char line[80];
-        const int size = std::snprintf(line, sizeof line, "%s%s", c.line, c.because == kCut ? "" : "\n");
+        const int size =
+            std::snprintf(line, sizeof line, "%s%s", c.line, c.because == kCut ? "" : "\n");
         const auto* text = reinterpret_cast<const uint8_t*>(line);
         TextLine l;
         ASSERT_TRUE(SplitTextLine(text, static_cast<uint32_t>(size), 0, l));

@@ -190,6 +190,12 @@ TEST(SignaturePass, BinaryImageOfTheSegments) {
     cases.push_back(
         SignsFirstSegment("image of two segments", two, {"bin"},
                           Cat(Slice(WithSig(two, DataAt(two, 0)), DataAt(two, 0), 160), data)));
+    // FILL: the gap between the segments holds the byte, as objcopy's --gap-fill writes it.
+    const Bytes gap = Elf{.segs = {vt::Code(0, vt::Vectors(40)), vt::Code(0x100, data)}}.Build();
+    cases.push_back(SignsFirstSegment(
+        "gap filled", gap, {"BINARY", "FILL(0xFF)"},
+        Cat(Cat(Slice(WithSig(gap, DataAt(gap, 0)), DataAt(gap, 0), 160), Bytes(0x60, 0xFF)),
+            data)));
     // A read-write segment at file offset 0 whose memory exceeds its file bytes keeps none.
     const Bytes zero = Elf{.segs = {vt::Code(0, vt::Vectors(16)), vt::ZeroFilled()}}.Build();
     cases.push_back(SignsFirstSegment("zero-filled segment at offset 0", zero, {"BINARY"},
@@ -900,6 +906,35 @@ TEST(EndToEnd, SignedFileIsNotWritten) {
 }
 #endif
 
+// A quiet run prints nothing when it succeeds; one that fails prints what the same run without
+// QUIET prints, and the same line on standard error.
+TEST(EndToEnd, QuietRuns) {
+    const Bytes elf = vt::MinimalElf();
+    const struct {
+        std::vector<std::string> args; // the quiet word last
+        int code;
+    } cases[] = {
+        {{"app.elf", "QUIET"}, 0},        {{"app.elf", "BIN", "--quiet"}, 0},
+        {{"app.elf", "HEX", "-q"}, 0},    {{"app.elf", "VERIFY", "quiet"}, 1},
+        {{"none.elf", "QUIET"}, 3},       {{"app.elf", "BA(0x40)", "-q"}, 3},
+        {{"app.elf", "BINRAY", "-q"}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back() + " " + std::to_string(c.code));
+        vt::TempDir quiet, loud;
+        vt::WriteFile(quiet / "app.elf", elf);
+        vt::WriteFile(loud / "app.elf", elf);
+        const vt::RunResult q = vt::RunVortle(quiet.path, c.args);
+        const vt::RunResult l =
+            vt::RunVortle(loud.path, std::vector<std::string>(c.args.begin(), c.args.end() - 1));
+        EXPECT_EQ(q.code, c.code);
+        EXPECT_EQ(q.out, c.code == 0 ? "" : l.out);
+        EXPECT_EQ(q.err, c.code == 0 ? "" : l.err);
+        EXPECT_EQ(vt::ReadFile(quiet / "app.elf"), vt::ReadFile(loud / "app.elf"));
+        EXPECT_EQ(vt::fs::exists(quiet / "app.BIN"), vt::fs::exists(loud / "app.BIN"));
+    }
+}
+
 // ---- The sample firmware ----------------------------------------------------------------
 
 struct Sample {
@@ -920,11 +955,11 @@ vt::RunResult RunOnCopy(const vt::TempDir& dir, const vt::fs::path& sample,
 }
 
 // objcopy's binary image of dir/fw.elf; nothing where the arm binutils are not installed.
-std::optional<Bytes> ObjcopyImage(const vt::TempDir& dir) {
+std::optional<Bytes> ObjcopyImage(const vt::TempDir& dir, const std::string& flags = "") {
     static const bool have = std::system("arm-none-eabi-objcopy --version >/dev/null 2>&1") == 0;
     if (!have) return std::nullopt;
-    const std::string cmd =
-        "cd '" + dir.path.string() + "' && arm-none-eabi-objcopy -O binary fw.elf ref.bin";
+    const std::string cmd = "cd '" + dir.path.string() + "' && arm-none-eabi-objcopy " + flags +
+                            " -O binary fw.elf ref.bin";
     if (std::system(cmd.c_str()) != 0) return Bytes{};
     return vt::ReadFile(dir / "ref.bin");
 }
@@ -1008,6 +1043,11 @@ TEST(EndToEnd, LayoutSamples) {
          Status(true, 0x1A000000, 0x53FF7E78),
          0x100,
          224},
+        {"data-gap.elf",
+         {"BINARY", "BA(0x1A000000)", "FILL(255)"},
+         Status(true, 0x1A000000, 0x53FF7E78),
+         0x100,
+         224},
         {"far-regions.elf",
          {"BINARY", "BA(0x1A000000)"},
          Status(true, 0x1A000000, 0x53FF7E78),
@@ -1038,7 +1078,8 @@ TEST(EndToEnd, LayoutSamples) {
         EXPECT_LE(changed, 4u);
         if (s.imageSize == 0) continue;
         EXPECT_EQ(vt::fs::file_size(dir / "fw.BIN"), s.imageSize);
-        if (const auto ref = ObjcopyImage(dir)) {
+        const bool fill = s.opts.back() == "FILL(255)";
+        if (const auto ref = ObjcopyImage(dir, fill ? "--gap-fill 0xff" : "")) {
             EXPECT_TRUE(*ref == vt::ReadFile(dir / "fw.BIN"));
         }
 #ifndef _WIN32

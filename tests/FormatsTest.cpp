@@ -2,6 +2,8 @@
 // checked byte for byte and, where they are installed, with the tools that read these files.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -388,39 +390,134 @@ TEST(Formats, HexImage) {
     EXPECT_FALSE(vt::fs::exists(dir / "app.HEX"));
 }
 
+// S-records of at most 16 bytes from addr on, each of the type, as an independent oracle.
+std::string Srecs(int type, uint32_t addr, const Bytes& data) {
+    const int width = type == 0 || type == 1 || type == 9 ? 2 : type == 2 || type == 8 ? 3 : 4;
+    std::string r;
+    for (size_t i = 0; i < data.size() || (i == 0 && data.empty()); i += 16) {
+        const size_t n = std::min<size_t>(16, data.size() - i);
+        Bytes rec{static_cast<uint8_t>(width + n + 1)};
+        for (int k = width; k-- > 0;) rec.push_back(static_cast<uint8_t>((addr + i) >> (8 * k)));
+        rec.insert(rec.end(), data.begin() + static_cast<long>(i),
+                   data.begin() + static_cast<long>(i + n));
+        uint8_t sum = 0;
+        for (uint8_t b : rec) sum = static_cast<uint8_t>(sum + b);
+        rec.push_back(static_cast<uint8_t>(~sum));
+        char t[4];
+        std::snprintf(t, sizeof t, "S%d", type);
+        r += t;
+        for (uint8_t b : rec) {
+            char d[3];
+            std::snprintf(d, sizeof d, "%02X", b);
+            r += d;
+        }
+        r += "\r\n";
+    }
+    return r;
+}
+
+// The S-record image: the header with its name, one record type for all data as the highest
+// address needs, the entry point last; the same clash rules as the other images.
+TEST(Formats, SrecImage) {
+    const Bytes v = vt::Vectors(8);
+    const Bytes tail = vt::Vectors(6, 0x55);
+    const auto header = [](const std::string& name) {
+        return Srecs(0, 0, Bytes(name.begin(), name.end()));
+    };
+    const std::string ok = Status(true, 0, vt::SigOf(v)) + kDone;
+    const auto cannotCreate = [](const std::string& n) {
+        return vt::Report("accessing file", "cannot create file '" + n + "'");
+    };
+    struct Case {
+        Bytes elf;
+        std::vector<std::string> opts;
+        int code;
+        std::string out;
+        std::optional<std::string> srec; // app.SREC afterwards
+    };
+    const Bytes low = vt::Elf{.segs = {vt::Code(0, v)}}.Build();
+    const Bytes mid = vt::Elf{.segs = {vt::Code(0, v), vt::Code(0x1FFF8, tail)}}.Build();
+    const Bytes top = vt::Elf{.segs = {vt::Code(0, v), vt::Code(0xFFFFFFE0, v)}}.Build();
+    const Case cases[] = {
+        {low, {"SREC"}, 0, ok, header("app.SREC") + Srecs(1, 0, Signed(v)) + Srecs(9, 0, {})},
+        {mid,
+         {"srec(app.SREC)", "HEX"},
+         0,
+         ok,
+         header("app.SREC") + Srecs(2, 0, Signed(v)) + Srecs(2, 0x1FFF8, tail) + Srecs(8, 0, {})},
+        {top,
+         {"SREC"},
+         0,
+         ok,
+         header("app.SREC") + Srecs(3, 0, Signed(v)) + Srecs(3, 0xFFFFFFE0, v) + Srecs(7, 0, {})},
+        {low, {}, 0, ok, "stale"}, // untouched without SREC
+        {low, {"SREC(app.elf)"}, 3, cannotCreate("app.elf"), "stale"},
+        {low, {"HEX(app.SREC)", "SREC"}, 3, cannotCreate("app.SREC"), "stale"},
+        {vt::Elf{.segs = {vt::Code(0, v), vt::Code(0xFFFFFFF8, v)}}.Build(),
+         {"SREC"},
+         3,
+         vt::Report("writing file", "I/O error on file 'app.SREC'"),
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.opts.empty() ? "none" : c.opts.front());
+        vt::TempDir dir;
+        vt::WriteFile(dir / "app.elf", c.elf);
+        vt::WriteText(dir / "app.SREC", "stale");
+        std::vector<std::string> args{"app.elf"};
+        args.insert(args.end(), c.opts.begin(), c.opts.end());
+        const vt::RunResult r = vt::RunVortle(dir.path, args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, vt::kBanner + c.out);
+        EXPECT_EQ(vt::fs::exists(dir / "app.SREC"), c.srec.has_value());
+        if (c.srec) {
+            EXPECT_EQ(vt::ReadText(dir / "app.SREC"), *c.srec);
+        }
+    }
+}
+
 TEST(Formats, VerifyImages) {
     vt::TempDir dir;
     const std::string in = Records(0, Signed(vt::Vectors(8))) + kEof;
     vt::WriteText(dir / "app.hex", in);
     const std::string status = Status(false, 0, vt::SigOf(vt::Vectors(8)));
     const std::string failed = "*** Verification failed.\n";
-    const std::vector<std::string> args{"app.hex", "BIN(a.bin)", "HEX(a.hex)", "VERIFY"};
+    const std::vector<std::string> args{"app.hex", "BIN(a.bin)", "HEX(a.hex)", "SREC(a.srec)",
+                                        "VERIFY"};
     vt::RunResult r = vt::RunVortle(dir.path, args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, vt::kBanner + status + "*** Image 'a.bin' is missing\n" +
-                         "*** Image 'a.hex' is missing\n" + failed);
-    ASSERT_EQ(vt::RunVortle(dir.path, {"app.hex", "BIN(a.bin)", "HEX(a.hex)"}).code, 0);
+                         "*** Image 'a.hex' is missing\n" + "*** Image 'a.srec' is missing\n" +
+                         failed);
+    ASSERT_EQ(vt::RunVortle(dir.path, {"app.hex", "BIN(a.bin)", "HEX(a.hex)", "SREC(a.srec)"}).code,
+              0);
     r = vt::RunVortle(dir.path, args);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, vt::kBanner + status + kDone);
     vt::WriteText(dir / "a.hex", vt::ReadText(dir / "a.hex") + "\r\n");
+    const std::string srec = vt::ReadText(dir / "a.srec");
+    vt::WriteText(dir / "a.srec", srec.substr(0, srec.size() - 1));
     r = vt::RunVortle(dir.path, args);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, vt::kBanner + status + "*** Image 'a.hex' differs\n" + failed);
+    EXPECT_EQ(r.out, vt::kBanner + status + "*** Image 'a.hex' differs\n" +
+                         "*** Image 'a.srec' differs\n" + failed);
     EXPECT_EQ(vt::ReadText(dir / "app.hex"), in);
 }
 
-// The sample firmware as ELF, HEX and raw image: one signature, the same images, and files
-// that the tools of a firmware flow read as the same bytes.
+// The sample firmware as ELF, HEX, S-records and raw image: one signature, the same images,
+// and files that the tools of a firmware flow read as the same bytes.
 TEST(Formats, SampleInEveryFormat) {
     std::optional<Bytes> bin;
-    for (const char* ext : {"elf", "hex", "bin"}) {
+    for (const char* ext : {"elf", "hex", "s19", "bin"}) {
         SCOPED_TRACE(ext);
         vt::TempDir dir;
         const std::string name = std::string("fw.") + ext;
         const Bytes before = vt::ReadFile(kSamples / (std::string("blinky.") + ext));
         vt::WriteFile(dir / name, before);
-        vt::RunResult r = vt::RunVortle(dir.path, {name, "BIN(fw.img)", "HEX(fw.ihx)"});
+        const std::vector<std::string> images{"BIN(fw.img)", "HEX(fw.ihx)", "SREC(fw.s37)"};
+        std::vector<std::string> args{name};
+        args.insert(args.end(), images.begin(), images.end());
+        vt::RunResult r = vt::RunVortle(dir.path, args);
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(r.out, vt::kBanner + Status(true, 0, kBlinkySig) + kDone);
         // At most the signature's digits and the checksum of their record change.
@@ -438,19 +535,28 @@ TEST(Formats, SampleInEveryFormat) {
                 EXPECT_TRUE((i >= line + 33 && i < line + 41) || i == line + 41 || i == line + 42)
                     << i;
             }
+        } else if (std::string(ext) == "s19") {
+            // The second data record: "S113" "0010", the signature's digits, then its checksum.
+            const std::string text(before.begin(), before.end());
+            const size_t line = text.find("\nS1130010") + 1;
+            for (size_t i : changed) {
+                EXPECT_TRUE((i >= line + 32 && i < line + 40) || i == line + 40 || i == line + 41)
+                    << i;
+            }
         } else if (std::string(ext) == "bin") {
             EXPECT_TRUE(changed.front() >= 0x1C && changed.back() < 0x20);
         }
         // The images took their names; no temporary file stays behind.
         size_t files = 0;
         for (const auto& e : vt::fs::directory_iterator(dir.path)) files += e.is_regular_file();
-        EXPECT_EQ(files, 3u);
+        EXPECT_EQ(files, 4u);
         const Bytes image = vt::ReadFile(dir / "fw.img");
         if (bin) {
             EXPECT_EQ(image, *bin);
         }
         bin = image;
-        r = vt::RunVortle(dir.path, {name, "BIN(fw.img)", "HEX(fw.ihx)", "VERIFY"});
+        args.push_back("VERIFY");
+        r = vt::RunVortle(dir.path, args);
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(r.out, vt::kBanner + Status(false, 0, kBlinkySig) + kDone);
 #ifndef _WIN32
@@ -459,16 +565,24 @@ TEST(Formats, SampleInEveryFormat) {
         if (vt::Succeeds("arm-none-eabi-objcopy --version")) {
             ASSERT_TRUE(vt::Succeeds(cd + "arm-none-eabi-objcopy -I ihex -O binary fw.ihx o.bin"));
             EXPECT_EQ(vt::ReadFile(dir / "o.bin"), image);
+            ASSERT_TRUE(vt::Succeeds(cd + "arm-none-eabi-objcopy -I srec -O binary fw.s37 q.bin"));
+            EXPECT_EQ(vt::ReadFile(dir / "q.bin"), image);
             if (std::string(ext) == "elf") {
                 ASSERT_TRUE(vt::Succeeds(cd +
                                          "arm-none-eabi-objcopy -O ihex fw.elf r.hex && "
                                          "arm-none-eabi-objcopy -I ihex -O binary r.hex r.bin"));
                 EXPECT_EQ(vt::ReadFile(dir / "r.bin"), image);
+                // objcopy's S-records under the same name are the same file.
+                ASSERT_TRUE(vt::Succeeds(cd + "mkdir o && cd o && "
+                                              "arm-none-eabi-objcopy -O srec ../fw.elf fw.s37"));
+                EXPECT_EQ(vt::ReadFile(dir / "o" / "fw.s37"), vt::ReadFile(dir / "fw.s37"));
             }
         }
         if (vt::Succeeds("srec_cat -version")) {
             ASSERT_TRUE(vt::Succeeds(cd + "srec_cat fw.ihx -intel -o s.bin -binary"));
             EXPECT_EQ(vt::ReadFile(dir / "s.bin"), image);
+            ASSERT_TRUE(vt::Succeeds(cd + "srec_cat fw.s37 -o t.bin -binary"));
+            EXPECT_EQ(vt::ReadFile(dir / "t.bin"), image);
         }
         if (vt::Succeeds("/usr/bin/python3 -c 'import intelhex'")) {
             ASSERT_TRUE(vt::Succeeds(cd + "/usr/bin/python3 -c \"import intelhex; "
@@ -478,6 +592,64 @@ TEST(Formats, SampleInEveryFormat) {
 #endif
     }
 }
+
+#ifndef _WIN32
+// S-record files as the tools of firmware flows write them (and one with blank lines first, in
+// lower case with LF): signed in place with the same signature as the ELF file, only the
+// signature's digits and their records' checksums changed, in the file's case, and read back
+// by srec_cat as the signed raw image.
+TEST(SrecInput, SignedInEveryForm) {
+    if (!vt::Succeeds("arm-none-eabi-objcopy --version") || !vt::Succeeds("srec_cat -version")) {
+        GTEST_SKIP() << "arm-none-eabi-objcopy and srec_cat are not installed";
+    }
+    const std::string elf = (kSamples / "blinky.elf").string();
+    const std::string hex = (kSamples / "blinky.hex").string();
+    const struct {
+        const char* name;
+        std::string make; // writes the file named name in the current folder
+    } forms[] = {
+        {"s1.srec", "arm-none-eabi-objcopy -O srec '" + elf + "' s1.srec"},
+        {"s3.mot", "arm-none-eabi-objcopy -O srec --srec-forceS3 '" + elf + "' s3.mot"},
+        {"len.s28", "arm-none-eabi-objcopy -O srec --srec-len=7 '" + elf + "' len.s28"},
+        {"s2.s37", "srec_cat '" + hex + "' -intel -o s2.s37 -address-length=3"}, // with an S5
+        {"lower.txt",
+         "arm-none-eabi-objcopy -O srec '" + elf +
+             "' x && (echo; echo) > lower.txt && tr -d '\\r' < x | tr A-F a-f >> lower.txt"},
+    };
+    vt::TempDir ref;
+    vt::WriteFile(ref / "fw.bin", vt::ReadFile(kSamples / "blinky.bin"));
+    ASSERT_EQ(vt::RunVortle(ref.path, {"fw.bin"}).code, 0);
+    const Bytes signedImage = vt::ReadFile(ref / "fw.bin");
+    for (const auto& f : forms) {
+        SCOPED_TRACE(f.name);
+        vt::TempDir dir;
+        const std::string cd = "cd '" + dir.path.string() + "' && ";
+        ASSERT_TRUE(vt::Succeeds(cd + "(" + f.make + ")"));
+        const std::string before = vt::ReadText(dir / f.name);
+        vt::RunResult r = vt::RunVortle(dir.path, {f.name});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, vt::kBanner + Status(true, 0, kBlinkySig) + kDone);
+        const std::string after = vt::ReadText(dir / f.name);
+        ASSERT_EQ(after.size(), before.size());
+        size_t changed = 0;
+        for (size_t i = 0; i < after.size(); ++i) {
+            if (after[i] == before[i]) continue;
+            ++changed;
+            EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(after[i])) &&
+                        (std::isupper(static_cast<unsigned char>(after[i])) ==
+                             std::isupper(static_cast<unsigned char>(before[i])) ||
+                         std::isdigit(static_cast<unsigned char>(after[i])) ||
+                         std::isdigit(static_cast<unsigned char>(before[i]))))
+                << i;
+        }
+        EXPECT_LE(changed, 12u);
+        ASSERT_TRUE(vt::Succeeds(cd + "srec_cat " + f.name + " -o o.bin -binary"));
+        EXPECT_EQ(vt::ReadFile(dir / "o.bin"), signedImage);
+        r = vt::RunVortle(dir.path, {f.name, "VERIFY"});
+        EXPECT_EQ(r.code, 0);
+    }
+}
+#endif
 
 } // namespace
 

@@ -3,7 +3,7 @@
 #   blinky.elf          linked at 0x0000 (sign with: vortle blinky.elf BINARY)
 #   blinky-app2000.elf  linked at 0x2000, behind a bootloader (vortle blinky-app2000.elf BA(0x2000))
 #   blinky-be.elf       big-endian build of blinky.elf
-#   blinky.hex, blinky.bin  blinky.elf as Intel HEX and as raw image
+#   blinky.hex, blinky.s19, blinky.bin  blinky.elf as Intel HEX, S-records and raw image
 set -eu
 cd "$(dirname "$0")"
 CC=${CC:-arm-none-eabi-gcc}
@@ -14,8 +14,10 @@ $CC $CFLAGS $LDFLAGS -Wl,--defsym=FLASH_ORIGIN=0x2000 -o blinky-app2000.elf star
 $CC $CFLAGS -mbig-endian $LDFLAGS -o blinky-be.elf startup.c main.c
 # The same firmware as the flows that sign a HEX or raw image see it (unsigned):
 #   blinky.hex  Intel HEX (vortle blinky.hex)      blinky.bin  raw image at 0 (vortle blinky.bin)
+#   blinky.s19  S-records (vortle blinky.s19)
 OBJCOPY=${OBJCOPY:-arm-none-eabi-objcopy}
 $OBJCOPY -O ihex blinky.elf blinky.hex
+$OBJCOPY -O srec blinky.elf blinky.s19
 $OBJCOPY -O binary blinky.elf blinky.bin && chmod 644 blinky.bin
 # With a code read protection word at 0x2FC, one file per level (crp.c, lpc1768-crp.ld):
 #   blinky-crp1.elf, blinky-crp2.elf, blinky-crp3.elf, blinky-noisp.elf

@@ -70,7 +70,7 @@ def scratch(root, vortle, body, n):
     app = "blinky-app2000.elf" if at2000 else "blinky.elf"
     for name, src in [("firmware.elf", "blinky.elf"), ("app.elf", app),
                       ("build/app.elf", app), ("zephyr.hex", "blinky.hex"),
-                      ("firmware.bin", "blinky.bin")]:
+                      ("zephyr.s19", "blinky.s19"), ("firmware.bin", "blinky.bin")]:
         shutil.copy(os.path.join(ex, src), os.path.join(work, name))
     return work
 

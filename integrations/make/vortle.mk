@@ -19,8 +19,9 @@ vortle_flags = $(foreach f,$(subst ',,$(VORTLE_FLAGS)),'$(f)')
 
 .DELETE_ON_ERROR:
 
-# Signs the ELF file $(1) in place and writes $(1:.elf=.bin) and $(1:.elf=.hex).
-vortle_sign = $(VORTLE) '$(1)' 'BIN($(basename $(1)).bin)' 'HEX($(basename $(1)).hex)' $(vortle_flags)
+# Signs the ELF file $(1) in place and writes $(1:.elf=.bin) and $(1:.elf=.hex); quiet unless
+# it fails.
+vortle_sign = $(VORTLE) '$(1)' 'BIN($(basename $(1)).bin)' 'HEX($(basename $(1)).hex)' $(vortle_flags) QUIET
 
 # An image that is missing is written again from its (signed) ELF file.
 %.bin %.hex: %.elf

@@ -45,7 +45,7 @@ def vortle_sign(target, source, env):
     # only the first object file.
     elf = str(target[0])
     # A list of arguments, no shell: blanks and parentheses in the path stay as they are.
-    code = subprocess.call([_vortle(), elf] + _flags(env))
+    code = subprocess.call([_vortle(), elf] + _flags(env) + ["QUIET"])
     if code != 0:
         stem = os.path.splitext(elf)[0]
         for stale in (elf, stem + ".bin", stem + ".hex"):

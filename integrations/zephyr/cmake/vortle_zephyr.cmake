@@ -1,8 +1,8 @@
 # Signs the ELF file and, when given, the images Zephyr made from it, each in place. On
 # failure it deletes the ELF file and the images, so nothing unsigned stays to be flashed and
 # the next build links again, and it stops the build.
-# The step script sets VORTLE (the tool), ELF, BIN, HEX and STRIP (Zephyr's files; STRIP may be
-# empty), SIGN_IMAGES (the images are made already and signed here too) and ARGS (more words:
+# The step script sets VORTLE (the tool), ELF, BIN, HEX, STRIP and S19 (Zephyr's files; STRIP
+# and S19 may be empty), SIGN_IMAGES (the images are made already and signed here too) and ARGS (more words:
 # all of them for the files that keep load addresses, all but BASEADDRESS for the raw .bin)
 # and includes this file. Stale images from an earlier build are deleted on failure as well.
 # It runs under cmake -P: the policies are this CMake's, so a quoted word is never a variable.
@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.20)
 separate_arguments(_args NATIVE_COMMAND "${ARGS}")
 set(_runs "ELF")
 if(SIGN_IMAGES)
-  list(APPEND _runs "HEX" "BIN" "STRIP")
+  list(APPEND _runs "HEX" "BIN" "STRIP" "S19")
 endif()
 set(_failed "")
 foreach(_which IN LISTS _runs)
@@ -25,16 +25,14 @@ foreach(_which IN LISTS _runs)
       list(APPEND _more "${_a}")
     endif()
   endforeach()
-  # The tool's lines are shown only when it refuses: a build that signs stays quiet.
-  execute_process(COMMAND "${VORTLE}" "${_file}" ${_more} RESULT_VARIABLE _rc
-                  OUTPUT_VARIABLE _out ERROR_VARIABLE _out)
+  # QUIET: the tool prints its lines only when it refuses; a build that signs stays quiet.
+  execute_process(COMMAND "${VORTLE}" "${_file}" ${_more} QUIET RESULT_VARIABLE _rc)
   if(NOT "${_rc}" STREQUAL "0")
     set(_failed "${_file} (exit code ${_rc})")
-    message("${_out}")
     break()
   endif()
 endforeach()
 if(_failed)
-  file(REMOVE "${ELF}" "${BIN}" "${HEX}" "${STRIP}")
+  file(REMOVE "${ELF}" "${BIN}" "${HEX}" "${STRIP}" "${S19}")
   message(FATAL_ERROR "vortle could not sign ${_failed}; the firmware files were deleted")
 endif()

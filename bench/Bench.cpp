@@ -154,10 +154,11 @@ void RestoreHead(const fs::path& p, const fs::path& pristine) {
     if (fd >= 0) close(fd);
 }
 
-// A HEX input of n data records in an order that makes every record a run of its own:
-// 16-byte records in descending or random order, or 1-byte records at the even addresses and
-// then at the odd ones. The records cover the addresses 0 to the end without a gap.
-void HexInOrder(const fs::path& p, const std::string& order, uint32_t n) {
+// A HEX (or S-record) input of n data records in an order that makes every record a run of
+// its own: 16-byte records in descending or random order, or 1-byte records at the even
+// addresses and then at the odd ones. The records cover the addresses 0 to the end without a
+// gap.
+void TextInOrder(const fs::path& p, const std::string& order, uint32_t n, bool srec) {
     const uint32_t len = order == "even-odd" ? 1 : 16;
     std::vector<uint32_t> at(n);
     for (uint32_t i = 0; i < n; ++i) at[i] = i * len;
@@ -187,8 +188,29 @@ void HexInOrder(const fs::path& p, const std::string& order, uint32_t n) {
         std::snprintf(h, sizeof h, "%02X\r\n", static_cast<uint8_t>(0u - sum));
         t += h;
     };
+    // S3 records: "S3", count, four address bytes, the data, the ones' complement checksum.
+    const auto s3 = [&](uint32_t addr, const uint8_t* d, uint32_t k) {
+        uint8_t sum =
+            static_cast<uint8_t>(k + 5 + (addr >> 24) + (addr >> 16) + (addr >> 8) + addr);
+        char h[16];
+        std::snprintf(h, sizeof h, "S3%02X%08X", k + 5, addr);
+        t += h;
+        for (uint32_t i = 0; i < k; ++i) {
+            std::snprintf(h, sizeof h, "%02X", d[i]);
+            t += h;
+            sum = static_cast<uint8_t>(sum + d[i]);
+        }
+        std::snprintf(h, sizeof h, "%02X\r\n", static_cast<uint8_t>(~sum));
+        t += h;
+    };
     int64_t upper = -1;
     for (uint32_t a : at) {
+        if (srec) {
+            uint8_t d[16];
+            for (uint32_t k = 0; k < len; ++k) d[k] = static_cast<uint8_t>((a + k) * 7);
+            s3(a, d, len);
+            continue;
+        }
         if ((a >> 16) != upper) {
             upper = a >> 16;
             const uint8_t u[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
@@ -198,7 +220,7 @@ void HexInOrder(const fs::path& p, const std::string& order, uint32_t n) {
         for (uint32_t k = 0; k < len; ++k) d[k] = static_cast<uint8_t>((a + k) * 7);
         rec(0, static_cast<uint16_t>(a), d, len);
     }
-    t += ":00000001FF\r\n";
+    t += srec ? "S70500000000FA\r\n" : ":00000001FF\r\n";
     std::ofstream(p, std::ios::binary).write(t.data(), static_cast<std::streamsize>(t.size()));
 }
 
@@ -454,19 +476,40 @@ int main(int argc, char** argv) {
                     {"arm-none-eabi-objcopy", "-I", "ihex", "-O", "binary", "big.hex", "obj.bin"},
                     rm("obj.bin")));
     }
-    // HEX inputs whose every record is a run of its own: the bookkeeping at its largest.
+    // S-records: the same image written as S-records, and that file signed in place.
+    if (std::system((vortle + " " + hexElf + " 'SREC(big.srec)' >/dev/null").c_str()) != 0)
+        return 1;
+    fs::copy_file("big.srec", "big.srec.orig");
+    const uint64_t bigSrec = fs::file_size("big.srec");
+    jobs.push_back(
+        MakeJob("hex", "vortle SREC, " + SizeText(hexSize), {vortle, hexElf, "SREC(o.srec)"}, [=] {
+            Unsign(hexElf, kPayload);
+            std::remove("o.srec");
+        }));
+    jobs.push_back(MakeJob("hex", "vortle big.srec in place", {vortle, "big.srec"},
+                           [] { RestoreHead("big.srec", "big.srec.orig"); }));
+    if (objcopy) {
+        jobs.push_back(MakeJob("hex", "objcopy -O srec, " + SizeText(hexSize),
+                               {"arm-none-eabi-objcopy", "-O", "srec", hexElf, "obj.srec"},
+                               rm("obj.srec")));
+        jobs.push_back(
+            MakeJob("hex", "objcopy -I srec -O binary big.srec",
+                    {"arm-none-eabi-objcopy", "-I", "srec", "-O", "binary", "big.srec", "obj.bin"},
+                    rm("obj.bin")));
+    }
+    // Text inputs whose every record is a run of its own: the bookkeeping at its largest.
     const uint32_t orderedRecords = quick ? 100000 : 2000000;
-    const std::vector<std::string> orders{"descending", "random", "even-odd"};
-    for (const std::string& order : orders) {
-        const std::string name = order + ".hex";
-        HexInOrder(name + ".orig", order, orderedRecords);
+    const std::vector<std::string> orders{"descending.hex", "random.hex",      "even-odd.hex",
+                                          "ascending.srec", "descending.srec", "random.srec"};
+    std::vector<uint64_t> orderedSize;
+    for (const std::string& name : orders) {
+        const std::string order = name.substr(0, name.find('.'));
+        TextInOrder(name + ".orig", order, orderedRecords, name.ends_with(".srec"));
+        orderedSize.push_back(fs::file_size(name + ".orig"));
         jobs.push_back(MakeJob("hex", "vortle " + name + " in place", {vortle, name}, [=] {
             fs::copy_file(name + ".orig", name, fs::copy_options::overwrite_existing);
         }));
     }
-    std::vector<uint64_t> orderedSize;
-    for (const std::string& order : orders)
-        orderedSize.push_back(fs::file_size(order + ".hex.orig"));
     firmware("fw-" + std::to_string(MiB) + ".elf", "1 MiB firmware", kPayload);
     for (uint64_t s : patchSizes) {
         const std::string name = "fw-" + std::to_string(s) + ".elf";
@@ -574,11 +617,24 @@ int main(int argc, char** argv) {
     target("peak RSS of big.hex in place - its size, MiB",
            (static_cast<double>(hexS->rssKb) * 1024 - static_cast<double>(bigHex)) / MiB, "<= 8",
            static_cast<double>(hexS->rssKb) * 1024 <= static_cast<double>(bigHex + 8 * MiB));
+    const Job* srecW = find("vortle SREC, " + SizeText(hexSize));
+    const Job* srecS = find("vortle big.srec in place");
+    if (const Job* o = find("objcopy -O srec, " + SizeText(hexSize))) {
+        target("vortle SREC / objcopy -O srec, " + SizeText(hexSize), Median(*srecW) / Median(*o),
+               "<= 0.5", Median(*srecW) / Median(*o) <= 0.5);
+    }
+    if (const Job* o = find("objcopy -I srec -O binary big.srec")) {
+        target("vortle big.srec (" + SizeText(bigSrec) + ") / objcopy -I srec -O binary",
+               Median(*srecS) / Median(*o), "<= 0.25", Median(*srecS) / Median(*o) <= 0.25);
+    }
+    target("peak RSS of big.srec in place - its size, MiB",
+           (static_cast<double>(srecS->rssKb) * 1024 - static_cast<double>(bigSrec)) / MiB, "<= 8",
+           static_cast<double>(srecS->rssKb) * 1024 <= static_cast<double>(bigSrec + 8 * MiB));
     for (size_t i = 0; i < orders.size(); ++i) {
-        const Job* j = find("vortle " + orders[i] + ".hex in place");
+        const Job* j = find("vortle " + orders[i] + " in place");
         const double over = static_cast<double>(j->rssKb) * 1024 -
                             static_cast<double>(orderedSize[i]) - 16.0 * orderedRecords;
-        target("peak RSS of " + orders[i] + ".hex (" + SizeText(orderedSize[i]) + ", " +
+        target("peak RSS of " + orders[i] + " (" + SizeText(orderedSize[i]) + ", " +
                    std::to_string(orderedRecords) + " runs) - size - 16 B a run, MiB",
                over / MiB, "<= 8", over <= 8.0 * MiB);
     }

@@ -782,6 +782,11 @@ TEST(EndToEnd, OneDiagnosticLine) {
          3,
          "app.hex: invalid Intel HEX file: line 3: the file ends inside this record: it is cut "
          "short"},
+        {{"notes.s19"},
+         "notes.s19",
+         {'h', 'i', '\n'},
+         3,
+         "notes.s19: invalid S-record file: line 1: it does not start with 'S'"},
         {{"app.s19"},
          "app.s19",
          Bytes(count.begin(), count.end()),

@@ -72,17 +72,22 @@ TEST(TextCodecs, DecodeOrSayWhatIsWrong) {
     }
 }
 
-TEST(HexCodec, SplitsLines) {
-    const std::string text = "a\r\n\nbc";
+TEST(TextLine, SplitsLines) {
+    const std::string text = "a\r\n\nbc\n \t\r\n b";
     const auto* t = reinterpret_cast<const uint8_t*>(text.data());
+    const auto size = static_cast<uint32_t>(text.size());
     TextLine l;
-    EXPECT_TRUE(SplitTextLine(t, 6, 0, l));
+    EXPECT_TRUE(SplitTextLine(t, size, 0, l));
     EXPECT_EQ(l.end, 1u);
     EXPECT_EQ(l.next, 3u);
-    EXPECT_FALSE(SplitTextLine(t, 6, 3, l)) << "an empty line";
-    EXPECT_TRUE(SplitTextLine(t, 6, 4, l));
+    EXPECT_FALSE(SplitTextLine(t, size, 3, l)) << "an empty line";
+    EXPECT_TRUE(SplitTextLine(t, size, 4, l));
     EXPECT_EQ(l.end, 6u);
-    EXPECT_EQ(l.next, 6u);
+    EXPECT_EQ(l.next, 7u);
+    EXPECT_FALSE(SplitTextLine(t, size, 7, l)) << "a line of blanks";
+    EXPECT_EQ(l.next, 11u);
+    EXPECT_TRUE(SplitTextLine(t, size, 11, l)) << "a line that starts with a blank";
+    EXPECT_EQ(l.end, 13u);
 }
 
 // Firmware of one piece of bytes in memory at address 0.

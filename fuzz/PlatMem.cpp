@@ -162,6 +162,8 @@ void PlatHoldSignals(bool) {}
 
 void PlatOnFault(const char*) {}
 
+void PlatOnFaultOutput(const char*, size_t) {}
+
 int64_t PlatFileSize(PlatHandle file) {
     return static_cast<int64_t>(files[file].bytes.size());
 }

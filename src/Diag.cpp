@@ -1,12 +1,14 @@
 #include "Diag.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <algorithm>
 #ifdef _WIN32
 #include <windows.h>
 #endif
+
+#include "Plat.h"
 
 namespace {
 
@@ -74,7 +76,12 @@ void QuietOutput(bool quiet) {
 }
 
 void FlushOutput() {
-    if (quietRun) return;
+    if (quietRun) {
+        // The held report is printed even when the mapped input faults and the platform ends
+        // the run.
+        PlatOnFaultOutput(held, heldLen);
+        return;
+    }
     if (heldLen > 0) std::fwrite(held, 1, heldLen, stdout);
     heldLen = 0;
     if (std::fflush(stdout) != 0 && outputFailure[0] == '\0') {
@@ -85,6 +92,7 @@ void FlushOutput() {
 int ReportOutput(int code) {
     if (quietRun) {
         quietRun = false;
+        PlatOnFaultOutput(nullptr, 0);
         if (code == 0) heldLen = 0; // a quiet run that succeeds prints nothing
     }
     FlushOutput();

@@ -38,6 +38,9 @@ int PlatFileStatus(const char* name, PlatHandle file, PlatStat* status, bool wri
 void* PlatMapView(PlatHandle mapping, PlatHandle file, uint32_t size, bool write = true);
 // The line written to standard error when the mapped input faults (it became shorter).
 void PlatOnFault(const char* line);
+// What standard output still owes when the mapped input faults (a quiet run's held report),
+// written before that line; the text must stay in place. Null: nothing.
+void PlatOnFaultOutput(const char* text, size_t len);
 // Releases a view; changed bytes reach the file.
 void PlatUnmapView(void* view, uint32_t size);
 void PlatCloseMapping(PlatHandle mapping);

@@ -40,9 +40,11 @@ constexpr uint32_t kKernelCopyFrom = 64 * 1024;
 
 // What the tool deletes when a signal ends it or the mapped input faults.
 void (*volatile onAbort)();
-// What it says when the input faults.
+// What it says when the input faults, and what standard output still owes then.
 char faultLine[2048];
 size_t faultLen;
+const char* volatile owedOutput;
+volatile size_t owedLen;
 
 void Cleanup() {
     if (void (*f)() = onAbort) f();
@@ -60,6 +62,10 @@ void OnSignal(int sig) {
 // the pass.
 void OnFault(int) {
     Cleanup();
+    if (owedOutput != nullptr && owedLen > 0) {
+        const ssize_t n = write(1, owedOutput, owedLen);
+        (void)n;
+    }
     if (faultLen > 0) {
         const ssize_t n = write(2, faultLine, faultLen);
         (void)n;
@@ -309,6 +315,12 @@ void PlatHoldSignals(bool hold) {
     sigemptyset(&set);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
     sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+void PlatOnFaultOutput(const char* text, size_t len) {
+    owedLen = 0;
+    owedOutput = text;
+    owedLen = len;
 }
 
 void PlatOnFault(const char* line) {

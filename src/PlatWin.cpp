@@ -28,6 +28,9 @@ void (*volatile onAbort)();
 // What it says when the input faults.
 char faultLine[2048];
 DWORD faultLen;
+// What standard output still owes when the input faults (a quiet run's held report).
+const char* volatile owedOutput;
+volatile DWORD owedLen;
 // Held while the images' files and their records change together (PlatHoldSignals): the
 // console handler, which runs on a thread of its own, waits for it. Static, as the handler
 // reaches it.
@@ -76,6 +79,9 @@ LONG WINAPI OnException(EXCEPTION_POINTERS* info) {
     }
     Cleanup();
     DWORD written = 0;
+    if (owedOutput != nullptr && owedLen > 0) {
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), owedOutput, owedLen, &written, nullptr);
+    }
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), faultLine, faultLen, &written, nullptr);
     ExitProcess(kExitReaderAbort);
 }
@@ -312,6 +318,12 @@ bool PlatStoredExactly(const char* folder, const char* leaf) {
     if (h == INVALID_HANDLE_VALUE) return false;
     FindClose(h);
     return std::wcscmp(found.cFileName, exact) == 0;
+}
+
+void PlatOnFaultOutput(const char* text, size_t len) {
+    owedLen = 0;
+    owedOutput = text;
+    owedLen = static_cast<DWORD>(len);
 }
 
 void PlatOnFault(const char* line) {

@@ -194,6 +194,14 @@ TEST(Faults, NoPartialImage) {
          Act::Truncate,
          2,
          ""},
+        // A quiet run that fails prints its report: the banner it held.
+        {"input cut short while encoding HEX, quiet",
+         elf,
+         {"BINARY", "HEX(PTY)", "QUIET"},
+         RLIM_INFINITY,
+         Act::Truncate,
+         2,
+         ""},
         // The input never takes the number of the standard error: its line goes nowhere.
         {"input cut short while encoding HEX, standard error closed",
          elf,

@@ -28,17 +28,7 @@ void HexExplain(const uint8_t* text, const TextLine& l, char* because, size_t ca
         std::snprintf(because, cap, "it does not start with ':'");
         return;
     }
-    for (uint32_t i = 1; i <= digits; ++i) {
-        if (kHexNibble.v[p[i]] != kHexNoDigit) continue;
-        std::snprintf(because, cap, "character %u (0x%02X) is no hex digit", i + 1, p[i]);
-        return;
-    }
-    // Digits alone, fewer than the count (or a minimal record) asks for, at the end of the file.
-    if (LastLineUnended(l) &&
-        (digits < 2 || digits < 2 * (5u + (kHexNibble.v[p[1]] << 4 | kHexNibble.v[p[2]])))) {
-        std::snprintf(because, cap, "the file ends inside this record: it is cut short");
-        return;
-    }
+    if (ExplainDigits(text, l, 1, 5, because, cap)) return;
     if (digits % 2 != 0 || digits < 10 || digits > 2 * kLineBytes) {
         std::snprintf(because, cap, "%u hex digits; a record has an even number from 10 to 520",
                       digits);

@@ -11,8 +11,7 @@ constexpr uint64_t kAddrEnd = 0x100000000ull;
 } // namespace
 
 void HexRecordCutter::Emit(uint8_t type, uint32_t addr16, const uint8_t* data, uint32_t n) {
-    if (pendingLen_ + kRecordMax > sizeof pending_) Flush();
-    pendingLen_ += HexEncode(pending_ + pendingLen_, type, static_cast<uint16_t>(addr16), data, n);
+    text_.Took(HexEncode(text_.Room(kRecordMax), type, static_cast<uint16_t>(addr16), data, n));
 }
 
 // One data record of n bytes at at, behind a 04 record where the upper address bits change.
@@ -63,10 +62,5 @@ void HexRecordCutter::End() {
 
 void HexRecordCutter::Finish() {
     Emit(kRecEnd, 0, nullptr, 0);
-    Flush();
-}
-
-void HexRecordCutter::Flush() {
-    out_.Put(reinterpret_cast<const uint8_t*>(pending_), pendingLen_, -1);
-    pendingLen_ = 0;
+    text_.Flush();
 }

@@ -45,17 +45,7 @@ void SrecExplain(const uint8_t* text, const TextLine& l, char* because, size_t c
         return;
     }
     const uint32_t digits = length - 2;
-    for (uint32_t i = 2; i < length; ++i) {
-        if (kHexNibble.v[p[i]] != kHexNoDigit) continue;
-        std::snprintf(because, cap, "character %u (0x%02X) is no hex digit", i + 1, p[i]);
-        return;
-    }
-    // Digits alone, fewer than the count (or a minimal record) asks for, at the end of the file.
-    if (LastLineUnended(l) &&
-        (digits < 2 || digits < 2 * (1u + (kHexNibble.v[p[2]] << 4 | kHexNibble.v[p[3]])))) {
-        std::snprintf(because, cap, "the file ends inside this record: it is cut short");
-        return;
-    }
+    if (ExplainDigits(text, l, 2, 1, because, cap)) return;
     if (digits % 2 != 0 || digits < 8 || digits > 2 * 256) {
         std::snprintf(because, cap, "%u hex digits; a record has an even number from 8 to 512",
                       digits);

@@ -16,7 +16,7 @@ uint8_t TypeFor(uint64_t highest) {
 } // namespace
 
 SrecRecordCutter::SrecRecordCutter(ImageOut& out, const char* name, uint64_t end, uint32_t entry)
-    : out_(out), entry_(entry) {
+    : text_(out), entry_(entry) {
     // The termination record gives the entry point in the data records' address width: wide
     // enough for both.
     const uint64_t highest = end > 0 ? end - 1 : 0;
@@ -27,8 +27,7 @@ SrecRecordCutter::SrecRecordCutter(ImageOut& out, const char* name, uint64_t end
 }
 
 void SrecRecordCutter::Emit(uint8_t type, uint32_t addr, const uint8_t* data, uint32_t n) {
-    if (pendingLen_ + kSrecRecordMax > sizeof pending_) Flush();
-    pendingLen_ += SrecEncode(pending_ + pendingLen_, type, addr, data, n);
+    text_.Took(SrecEncode(text_.Room(kSrecRecordMax), type, addr, data, n));
 }
 
 void SrecRecordCutter::Begin(uint64_t addr) {
@@ -66,10 +65,5 @@ void SrecRecordCutter::End() {
 
 void SrecRecordCutter::Finish() {
     Emit(static_cast<uint8_t>(10 - type_), entry_, nullptr, 0);
-    Flush();
-}
-
-void SrecRecordCutter::Flush() {
-    out_.Put(reinterpret_cast<const uint8_t*>(pending_), pendingLen_, -1);
-    pendingLen_ = 0;
+    text_.Flush();
 }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ImageOut.h"
+#include "ImageText.h"
 #include "SrecCodec.h"
 
 class SrecRecordCutter {
@@ -25,16 +25,13 @@ class SrecRecordCutter {
 
   private:
     void Emit(uint8_t type, uint32_t addr, const uint8_t* data, uint32_t n);
-    void Flush();
 
     static constexpr uint32_t kDataBytes = 16; // data bytes in a record the cutter writes
-    ImageOut& out_;
-    uint8_t type_;        // 1, 2 or 3: the data records' type
-    uint32_t entry_;      // the termination record's address
-    char pending_[65536]; // encoded records not yet written
-    size_t pendingLen_ = 0;
-    uint64_t addr_ = 0;       // load address of the next byte
-    uint8_t rec_[kDataBytes]; // the record being filled
+    ImageText text_;                           // encoded records not yet written
+    uint8_t type_;                             // 1, 2 or 3: the data records' type
+    uint32_t entry_;                           // the termination record's address
+    uint64_t addr_ = 0;                        // load address of the next byte
+    uint8_t rec_[kDataBytes];                  // the record being filled
     uint32_t recLen_ = 0;
     uint64_t recAddr_ = 0; // its load address
 };

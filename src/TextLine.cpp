@@ -1,5 +1,7 @@
 #include "TextLine.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
@@ -17,6 +19,24 @@ constexpr struct Pairs {
 } kPairs;
 
 } // namespace
+
+bool ExplainDigits(const uint8_t* text, const TextLine& l, uint32_t first, uint32_t fixed,
+                   char* because, size_t cap) {
+    const uint8_t* p = text + l.at;
+    const uint32_t length = l.end - l.at;
+    for (uint32_t i = first; i < length; ++i) {
+        if (kHexNibble.v[p[i]] != kHexNoDigit) continue;
+        std::snprintf(because, cap, "character %u (0x%02X) is no hex digit", i + 1, p[i]);
+        return true;
+    }
+    const uint32_t digits = length - first;
+    if (LastLineUnended(l) && (digits < 2 || digits < 2 * (fixed + (kHexNibble.v[p[first]] << 4 |
+                                                                    kHexNibble.v[p[first + 1]])))) {
+        std::snprintf(because, cap, "the file ends inside this record: it is cut short");
+        return true;
+    }
+    return false;
+}
 
 void PutHexDigits(uint8_t* at, uint8_t b, bool lower) {
     const char* digits = lower ? kLowerDigits : kUpperDigits;

@@ -71,6 +71,12 @@ inline bool DecodePairs(const uint8_t* p, uint32_t count, uint8_t* out, uint8_t&
     return true;
 }
 
+// Says what is wrong with the line's digits from its character first on: one that is no hex
+// digit, or, on the file's last line without a line end, fewer digits than its count byte
+// (the first pair) and the fixed bytes beside the counted ones ask for: the file ends inside
+// the record. False when neither is so.
+bool ExplainDigits(const uint8_t* text, const TextLine& l, uint32_t first, uint32_t fixed,
+                   char* because, size_t cap);
 // Writes the byte's two digits at at, lower-case when lower.
 void PutHexDigits(uint8_t* at, uint8_t b, bool lower);
 // Writes the byte's two upper-case digits at out; returns the position behind them.

@@ -514,6 +514,30 @@ TEST(Faults, LinksAtImageNames) {
 
 // A root run while another user plants links at the image name in a sticky folder that all
 // may write, as fast as it can: the root-only file the links name is never written.
+// A file this user may read but not write (another user's): signing cannot open it and says
+// that VERIFY can; VERIFY checks it.
+TEST(Faults, ReadOnlyForThisUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "the probe runs as root";
+    vt::TempDir dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    const Bytes elf = vt::MinimalElf();
+    vt::WriteFile(dir / "app.elf", elf);
+    const std::string as = "cd '" + dir.path.string() +
+                           "' && setpriv --reuid=65534 --regid=65534 --clear-groups '" +
+                           vt::VortlePath() + "' app.elf";
+    const int sign = std::system((as + " >out.txt 2>err.txt").c_str());
+    if (!WIFEXITED(sign) || WEXITSTATUS(sign) == 126 || WEXITSTATUS(sign) == 127) {
+        GTEST_SKIP() << "no other user to run as";
+    }
+    EXPECT_EQ(WEXITSTATUS(sign), 3);
+    EXPECT_EQ(vt::ReadText(dir / "err.txt"),
+              "vortle: app.elf: cannot open: Permission denied; signing writes into it (VERIFY "
+              "only reads)\n");
+    EXPECT_EQ(vt::ReadFile(dir / "app.elf"), elf);
+    const int check = std::system((as + " VERIFY >out.txt 2>err.txt").c_str());
+    EXPECT_EQ(WEXITSTATUS(check), 1) << "a check reads it: the signature is wrong";
+}
+
 TEST(Faults, PlantedLinksAsRoot) {
     if (geteuid() != 0) GTEST_SKIP() << "the probe runs as root";
     vt::TempDir dir;

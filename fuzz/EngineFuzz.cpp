@@ -7,6 +7,7 @@
 //   128 the S-record image too.
 // An input whose first character other than blanks and line ends is ':' is read as Intel HEX,
 // one where it is 'S' and a digit as S-records, unless it is named app.bin.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -313,6 +314,10 @@ bool HexDigit(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
+uint32_t HexValue(uint8_t c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
 // True when the first character other than blanks and line ends is ':', or 'S' and a digit.
 bool TextStart(const uint8_t* data, size_t size) {
     size_t i = 0;
@@ -324,12 +329,45 @@ bool TextStart(const uint8_t* data, size_t size) {
            data[i + 1] <= '9';
 }
 
+// The lowest and the highest data address a text input's records give, read loosely (a file
+// the tool takes is well formed); true when they lie within 64 KiB of each other, so that its
+// binary image stays small enough to be read back.
+bool TextSpanSmall(const uint8_t* data, size_t size) {
+    const auto byte = [&](size_t at) -> uint32_t {
+        return at + 1 < size && HexDigit(data[at]) && HexDigit(data[at + 1])
+                   ? static_cast<uint32_t>(HexValue(data[at]) << 4 | HexValue(data[at + 1]))
+                   : 0;
+    };
+    uint64_t low = UINT64_MAX, high = 0, base = 0;
+    for (size_t at = 0; at < size; ++at) {
+        if (at > 0 && data[at - 1] != '\n') continue;
+        uint64_t addr = 0;
+        if (data[at] == ':') {
+            const uint32_t type = byte(at + 7);
+            const uint64_t value = byte(at + 9) << 8 | byte(at + 11);
+            if (type == 2) base = value << 4;
+            if (type == 4) base = value << 16;
+            if (type != 0) continue;
+            addr = base + (byte(at + 3) << 8 | byte(at + 5));
+        } else if ((data[at] == 'S' || data[at] == 's') && at + 1 < size && data[at + 1] >= '1' &&
+                   data[at + 1] <= '3') {
+            for (int i = 0; i <= data[at + 1] - '0'; ++i) addr = addr << 8 | byte(at + 4 + 2 * i);
+        } else {
+            continue;
+        }
+        low = std::min(low, addr);
+        high = std::max(high, addr + 255);
+    }
+    return low == UINT64_MAX || high - low <= (64u << 10);
+}
+
 // A HEX or raw input: only hex digits (of a HEX file) or the signature word (of a raw image)
 // change, a failing run changes nothing, and what a run signed, a check-only run of the same
 // command line finds right, images included.
 int OtherInput(const std::string& in, const std::string& image, const std::string& hex,
                const uint8_t* data, size_t size, Ask ask, bool ba, uint32_t base) {
     const bool text = TextStart(data, size) && !in.ends_with(".bin"); // a .bin is raw
+    ask.binary = ask.binary && (!text || TextSpanSmall(data, size));
     HarnessPutInput(in, data, size);
     HarnessRemoveFile(image);
     HarnessRemoveFile(hex);

@@ -1064,7 +1064,10 @@ TEST(EndToEnd, LayoutSamples) {
         SCOPED_TRACE(s.file);
         vt::TempDir dir;
         const Bytes before = vt::ReadFile(src / s.file);
-        const vt::RunResult r = RunOnCopy(dir, src / s.file, s.opts);
+        // Every image of a layout: the S-record image too, read back as the binary image.
+        std::vector<std::string> opts = s.opts;
+        if (s.imageSize != 0) opts.push_back("SREC");
+        const vt::RunResult r = RunOnCopy(dir, src / s.file, opts);
         const Bytes after = vt::ReadFile(dir / "fw.elf");
         if (s.status.empty()) {
             EXPECT_EQ(r.code, 3);
@@ -1086,6 +1089,11 @@ TEST(EndToEnd, LayoutSamples) {
         const bool fill = s.opts.back() == "FILL(255)";
         if (const auto ref = ObjcopyImage(dir, fill ? "--gap-fill 0xff" : "")) {
             EXPECT_TRUE(*ref == vt::ReadFile(dir / "fw.BIN"));
+            const std::string back = "cd '" + dir.path.string() + "' && arm-none-eabi-objcopy " +
+                                     (fill ? "--gap-fill 0xff " : "") +
+                                     "-I srec -O binary fw.SREC s.bin";
+            ASSERT_EQ(std::system(back.c_str()), 0);
+            EXPECT_TRUE(vt::ReadFile(dir / "s.bin") == vt::ReadFile(dir / "fw.BIN"));
         }
 #ifndef _WIN32
         // The 16 MiB gap is a hole: it takes no disk.

@@ -482,18 +482,18 @@ int main(int argc, char** argv) {
     fs::copy_file("big.srec", "big.srec.orig");
     const uint64_t bigSrec = fs::file_size("big.srec");
     jobs.push_back(
-        MakeJob("hex", "vortle SREC, " + SizeText(hexSize), {vortle, hexElf, "SREC(o.srec)"}, [=] {
+        MakeJob("srec", "vortle SREC, " + SizeText(hexSize), {vortle, hexElf, "SREC(o.srec)"}, [=] {
             Unsign(hexElf, kPayload);
             std::remove("o.srec");
         }));
-    jobs.push_back(MakeJob("hex", "vortle big.srec in place", {vortle, "big.srec"},
+    jobs.push_back(MakeJob("srec", "vortle big.srec in place", {vortle, "big.srec"},
                            [] { RestoreHead("big.srec", "big.srec.orig"); }));
     if (objcopy) {
-        jobs.push_back(MakeJob("hex", "objcopy -O srec, " + SizeText(hexSize),
+        jobs.push_back(MakeJob("srec", "objcopy -O srec, " + SizeText(hexSize),
                                {"arm-none-eabi-objcopy", "-O", "srec", hexElf, "obj.srec"},
                                rm("obj.srec")));
         jobs.push_back(
-            MakeJob("hex", "objcopy -I srec -O binary big.srec",
+            MakeJob("srec", "objcopy -I srec -O binary big.srec",
                     {"arm-none-eabi-objcopy", "-I", "srec", "-O", "binary", "big.srec", "obj.bin"},
                     rm("obj.bin")));
     }
@@ -506,9 +506,11 @@ int main(int argc, char** argv) {
         const std::string order = name.substr(0, name.find('.'));
         TextInOrder(name + ".orig", order, orderedRecords, name.ends_with(".srec"));
         orderedSize.push_back(fs::file_size(name + ".orig"));
-        jobs.push_back(MakeJob("hex", "vortle " + name + " in place", {vortle, name}, [=] {
-            fs::copy_file(name + ".orig", name, fs::copy_options::overwrite_existing);
-        }));
+        jobs.push_back(MakeJob(name.ends_with(".srec") ? "srec" : "hex",
+                               "vortle " + name + " in place", {vortle, name}, [=] {
+                                   fs::copy_file(name + ".orig", name,
+                                                 fs::copy_options::overwrite_existing);
+                               }));
     }
     firmware("fw-" + std::to_string(MiB) + ".elf", "1 MiB firmware", kPayload);
     for (uint64_t s : patchSizes) {

@@ -9,16 +9,25 @@ namespace {
 
 constexpr uint64_t k64K = 0x10000;
 
+// What each line of an Intel HEX file holds, inline for the scan of every line.
+struct HexRecords {
+    static bool DecodeLine(const uint8_t* text, TextLine& l, char* because, size_t cap) {
+        return HexDecode(text, l, because, cap);
+    }
+    static bool Meaning(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
+                        char* because, size_t cap);
+    static constexpr const char* kNoEnd = "no end record (:00000001FF) before the file ends";
+};
+
 class HexFormat final : public TextFormat {
   public:
     const char* Name() const override { return "Intel HEX"; }
+    uint32_t Scan(const uint8_t* text, uint32_t size, Runs& runs, char* because,
+                  size_t cap) const override {
+        return ScanText<HexRecords>(text, size, runs, because, cap);
+    }
     bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
         return HexDecode(text, l, because, cap);
-    }
-    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr, char* because,
-                   size_t cap) const override;
-    const char* NoEnd() const override {
-        return "no end record (:00000001FF) before the file ends";
     }
     uint32_t DataCount(const uint8_t* line) const override { return HexDataCount(line); }
     uint8_t Checksum(uint8_t sum) const override { return static_cast<uint8_t>(0u - sum); }
@@ -33,8 +42,8 @@ bool Length(const TextLine& l, uint32_t want, char* because, size_t cap) {
     return false;
 }
 
-bool HexFormat::Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
-                          char* because, size_t cap) const {
+inline bool HexRecords::Meaning(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
+                                char* because, size_t cap) {
     const uint32_t offset = static_cast<uint32_t>(l.b[1]) << 8 | l.b[2];
     const uint32_t value = l.n >= 2 ? static_cast<uint32_t>(l.b[4]) << 8 | l.b[5] : 0;
     kind = RecordKind::Other;

@@ -145,12 +145,14 @@ void Walk(Firmware& in, MappedFile& file, const Request& request, const Signatur
           PassResult& result) {
     result.protection = GuardCrp(in, request, range);
     file.Reading("a segment's file bytes");
+    // The S-record image's records are as wide as its highest address needs: known first.
     ImageSpan span;
     span.entry = in.Entry();
     Piece p;
-    for (size_t c = 0; in.Next(c, p);) {
-        if (p.len > p.skip)
+    for (size_t c = 0; request.writeSrec && in.Next(c, p);) {
+        if (p.len > p.skip) {
             span.end = std::max<uint64_t>(span.end, static_cast<uint64_t>(p.addr) + p.len);
+        }
     }
     Images images(request, file, span);
     uint32_t count = 0;

@@ -9,24 +9,34 @@ namespace {
 
 constexpr uint64_t kAddrEnd = 0x100000000ull;
 
+// What each line of an S-record file holds, inline for the scan of every line.
+struct SrecRecords {
+    static bool DecodeLine(const uint8_t* text, TextLine& l, char* because, size_t cap) {
+        return SrecDecode(text, l, because, cap);
+    }
+    static bool Meaning(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
+                        char* because, size_t cap);
+    static constexpr const char* kNoEnd =
+        "no termination record (S7, S8 or S9) before the file ends";
+};
+
 class SrecFormat final : public TextFormat {
   public:
     const char* Name() const override { return "S-record"; }
+    uint32_t Scan(const uint8_t* text, uint32_t size, Runs& runs, char* because,
+                  size_t cap) const override {
+        return ScanText<SrecRecords>(text, size, runs, because, cap);
+    }
     bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
         return SrecDecode(text, l, because, cap);
-    }
-    bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr, char* because,
-                   size_t cap) const override;
-    const char* NoEnd() const override {
-        return "no termination record (S7, S8 or S9) before the file ends";
     }
     uint32_t DataCount(const uint8_t* line) const override { return SrecDataCount(line); }
     uint8_t Checksum(uint8_t sum) const override { return static_cast<uint8_t>(~sum); }
     uint32_t DigitsAt() const override { return 2; }
 };
 
-bool SrecFormat::Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
-                           char* because, size_t cap) const {
+inline bool SrecRecords::Meaning(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
+                                 char* because, size_t cap) {
     const uint32_t given = SrecAddress(l);
     kind = RecordKind::Other;
     switch (l.type) {

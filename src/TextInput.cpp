@@ -13,19 +13,10 @@ namespace {
 
 constexpr uint32_t kNoClash = 0xFFFFFFFFu;
 
-// A run of data records, consecutive in the file and in their addresses: the whole
-// bookkeeping of a text input, 12 bytes a run whatever the record order.
-struct Run {
-    uint32_t first;   // its first address
-    uint32_t len;     // the bytes it covers
-    uint32_t fileOff; // where its first record's line starts
-    uint64_t End() const { return static_cast<uint64_t>(first) + len; }
+// Runs in address order (a type of its own, so that the sort inlines it).
+struct ByAddress {
+    bool operator()(const Run& a, const Run& b) const { return a.first < b.first; }
 };
-static_assert(sizeof(Run) == 12, "a run takes 12 bytes");
-
-bool ByAddress(const Run& a, const Run& b) {
-    return a.first < b.first;
-}
 
 class TextFirmware : public Firmware {
   public:
@@ -55,7 +46,7 @@ class TextFirmware : public Firmware {
     const TextFormat& format_;
     uint8_t* text_; // the whole mapped file
     uint32_t size_;
-    std::deque<Run> runs_;             // in file order while the file is scanned, then by address
+    Runs runs_;                        // in file order while the file is scanned, then by address
     char because_[160];                // what is wrong with the line a fault names
     std::unique_ptr<uint8_t[]> chunk_; // image bytes gathered from the records of a piece
 };
@@ -95,7 +86,7 @@ uint32_t TextFirmware::LineHolding(const Run& r, uint64_t addr) const {
 // The line of the first data record in the file that gives an address an earlier line gave,
 // or kNoClash; says which address and where it was given first. Sorts the runs by address.
 uint32_t TextFirmware::FirstClash() {
-    std::sort(runs_.begin(), runs_.end(), ByAddress);
+    std::sort(runs_.begin(), runs_.end(), ByAddress{});
     if (!Clash(kNoClash)) return kNoClash;
     // The first run, in file order, that meets an earlier one.
     uint32_t lo = 0;
@@ -144,37 +135,8 @@ void TextFirmware::Invalid(uint32_t line) {
 }
 
 void TextFirmware::Scan() {
-    Run* last = nullptr; // the run of the last data record
-    ScanState state;
-    bool ended = false;
-    uint32_t line = 1;
-    TextLine l;
-    for (uint32_t pos = 0; pos < size_; pos = l.next, ++line) {
-        if (!SplitTextLine(text_, size_, pos, l)) continue;
-        if (ended) {
-            std::snprintf(because_, sizeof because_, "a record after the end record");
-            Invalid(line);
-        }
-        RecordKind kind = RecordKind::Other;
-        uint64_t a = 0;
-        if (!format_.Decode(text_, l, because_, sizeof because_) ||
-            !format_.Interpret(l, state, kind, a, because_, sizeof because_)) {
-            Invalid(line);
-        }
-        if (kind == RecordKind::End) ended = true;
-        if (kind != RecordKind::Data) continue;
-        // The previous data record's run goes on where it ends (a reference into the deque
-        // stays valid while it grows at its end).
-        if (last != nullptr && last->End() == a) {
-            last->len += l.n;
-        } else {
-            last = &runs_.emplace_back(Run{static_cast<uint32_t>(a), l.n, l.at});
-        }
-    }
-    if (!ended) {
-        std::snprintf(because_, sizeof because_, "%s", format_.NoEnd());
-        Invalid(line);
-    }
+    const uint32_t line = format_.Scan(text_, size_, runs_, because_, sizeof because_);
+    if (line != 0) Invalid(line);
     const uint32_t clash = FirstClash();
     if (clash != kNoClash) Invalid(clash);
 }
@@ -195,7 +157,7 @@ size_t TextFirmware::RunAt(const Piece& p, uint32_t addr) const {
     const Run key{addr, 0, 0};
     const auto from = runs_.begin() + static_cast<std::ptrdiff_t>(p.first);
     size_t i =
-        static_cast<size_t>(std::upper_bound(from, runs_.end(), key, ByAddress) - runs_.begin());
+        static_cast<size_t>(std::upper_bound(from, runs_.end(), key, ByAddress{}) - runs_.begin());
     if (i > p.first && runs_[i - 1].End() > addr) --i;
     return i;
 }

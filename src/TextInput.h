@@ -3,10 +3,23 @@
 // digits in place. What differs between the formats is a TextFormat.
 #pragma once
 
+#include <cstdio>
+#include <deque>
 #include <memory>
 
 #include "Firmware.h"
 #include "TextLine.h"
+
+// A run of data records, consecutive in the file and in their addresses: the whole
+// bookkeeping of a text input, 12 bytes a run whatever the record order.
+struct Run {
+    uint32_t first;   // its first address
+    uint32_t len;     // the bytes it covers
+    uint32_t fileOff; // where its first record's line starts
+    uint64_t End() const { return static_cast<uint64_t>(first) + len; }
+};
+static_assert(sizeof(Run) == 12, "a run takes 12 bytes");
+using Runs = std::deque<Run>;
 
 // What a scan carries from record to record.
 struct ScanState {
@@ -21,14 +34,13 @@ class TextFormat {
   public:
     // The format's name in the standard-error line ("Intel HEX").
     virtual const char* Name() const = 0;
+    // Checks every line of the text and gathers its data records' runs in file order
+    // (ScanText with the format's records); 0, or the first faulty line with the fault in
+    // because.
+    virtual uint32_t Scan(const uint8_t* text, uint32_t size, Runs& runs, char* because,
+                          size_t cap) const = 0;
     // Decodes the line's record into l; false with the fault in because.
     virtual bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const = 0;
-    // What the decoded record means, and for data the address of its first byte; false with
-    // the fault in because (a type the format lacks, a wrong length or count).
-    virtual bool Interpret(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
-                           char* because, size_t cap) const = 0;
-    // The fault of a file that ends without its end record.
-    virtual const char* NoEnd() const = 0;
     // The data bytes of a data record, from a checked line alone; 0 for any other record.
     virtual uint32_t DataCount(const uint8_t* line) const = 0;
     // The checksum of a record whose other bytes sum to sum.
@@ -43,3 +55,41 @@ class TextFormat {
 // Checks the whole mapped file in the format and indexes its data. A fault stops the run with
 // the invalid-hex-file report, naming the first faulty line.
 std::unique_ptr<Firmware> TextInput(MappedFile& file, const TextFormat& format);
+
+// The scan of a format whose Records say, inline, what each line holds: Records::DecodeLine
+// (as Decode), Records::Meaning (what the decoded record means, and for data the address of
+// its first byte; false with the fault in because) and Records::kNoEnd (the fault of a file
+// that ends without its end record). Blank lines are skipped wherever they stand.
+template <class Records>
+uint32_t ScanText(const uint8_t* text, uint32_t size, Runs& runs, char* because, size_t cap) {
+    Run* last = nullptr; // the run of the last data record
+    ScanState state;
+    bool ended = false;
+    uint32_t line = 1;
+    TextLine l;
+    for (uint32_t pos = 0; pos < size; pos = l.next, ++line) {
+        if (!SplitTextLine(text, size, pos, l)) continue;
+        if (ended) {
+            std::snprintf(because, cap, "a record after the end record");
+            return line;
+        }
+        RecordKind kind = RecordKind::Other;
+        uint64_t a = 0;
+        if (!Records::DecodeLine(text, l, because, cap) ||
+            !Records::Meaning(l, state, kind, a, because, cap)) {
+            return line;
+        }
+        if (kind == RecordKind::End) ended = true;
+        if (kind != RecordKind::Data) continue;
+        // The previous data record's run goes on where it ends (a reference into the deque
+        // stays valid while it grows at its end).
+        if (last != nullptr && last->End() == a) {
+            last->len += l.n;
+        } else {
+            last = &runs.emplace_back(Run{static_cast<uint32_t>(a), l.n, l.at});
+        }
+    }
+    if (ended) return 0;
+    std::snprintf(because, cap, "%s", Records::kNoEnd);
+    return line;
+}

@@ -60,15 +60,16 @@ inline constexpr struct HexNibbles {
 // character is no hex digit.
 inline bool DecodePairs(const uint8_t* p, uint32_t count, uint8_t* out, uint8_t& sum) {
     uint8_t s = 0;
+    uint8_t bad = 0; // no digit has a high nibble: one that is set marks a character that is none
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t hi = kHexNibble.v[p[2 * i]];
         const uint8_t lo = kHexNibble.v[p[2 * i + 1]];
-        if (((hi | lo) & 0xF0) != 0) return false; // either is no digit
+        bad |= hi | lo;
         out[i] = static_cast<uint8_t>(hi << 4 | lo);
         s = static_cast<uint8_t>(s + out[i]);
     }
     sum = s;
-    return true;
+    return (bad & 0xF0) == 0;
 }
 
 // Says what is wrong with the line's digits from its character first on: one that is no hex
@@ -79,5 +80,21 @@ bool ExplainDigits(const uint8_t* text, const TextLine& l, uint32_t first, uint3
                    char* because, size_t cap);
 // Writes the byte's two digits at at, lower-case when lower.
 void PutHexDigits(uint8_t* at, uint8_t b, bool lower);
-// Writes the byte's two upper-case digits at out; returns the position behind them.
-char* PutHexByte(char* out, uint8_t b);
+// The two upper-case digits of each byte.
+inline constexpr struct HexPairs {
+    char v[256][2];
+    constexpr HexPairs() : v{} {
+        constexpr char kDigits[] = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b) {
+            v[b][0] = kDigits[b >> 4];
+            v[b][1] = kDigits[b & 15];
+        }
+    }
+} kHexPairs;
+
+// Writes the byte's two upper-case digits at out; returns the position behind them. Inline:
+// the images encode every byte of a firmware of many MiB.
+inline char* PutHexByte(char* out, uint8_t b) {
+    std::memcpy(out, kHexPairs.v[b], 2);
+    return out + 2;
+}

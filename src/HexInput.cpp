@@ -17,21 +17,10 @@ struct HexRecords {
     static bool Meaning(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
                         char* because, size_t cap);
     static constexpr const char* kNoEnd = "no end record (:00000001FF) before the file ends";
-};
-
-class HexFormat final : public TextFormat {
-  public:
-    const char* Name() const override { return "Intel HEX"; }
-    uint32_t Scan(const uint8_t* text, uint32_t size, Runs& runs, char* because,
-                  size_t cap) const override {
-        return ScanText<HexRecords>(text, size, runs, because, cap);
-    }
-    bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
-        return HexDecode(text, l, because, cap);
-    }
-    uint32_t DataCount(const uint8_t* line) const override { return HexDataCount(line); }
-    uint8_t Checksum(uint8_t sum) const override { return static_cast<uint8_t>(0u - sum); }
-    uint32_t DigitsAt() const override { return 1; }
+    static constexpr const char* kName = "Intel HEX";
+    static uint32_t DataCount(const uint8_t* line) { return HexDataCount(line); }
+    static uint8_t Checksum(uint8_t sum) { return static_cast<uint8_t>(0u - sum); }
+    static constexpr uint32_t kDigitsAt = 1; // after ':'
 };
 
 // A record whose type needs another count of data bytes.
@@ -75,7 +64,7 @@ inline bool HexRecords::Meaning(const TextLine& l, ScanState& s, RecordKind& kin
     }
 }
 
-constexpr HexFormat kHexFormat;
+constexpr RecordFormat<HexRecords> kHexFormat;
 
 } // namespace
 

@@ -18,21 +18,10 @@ struct SrecRecords {
                         char* because, size_t cap);
     static constexpr const char* kNoEnd =
         "no termination record (S7, S8 or S9) before the file ends";
-};
-
-class SrecFormat final : public TextFormat {
-  public:
-    const char* Name() const override { return "S-record"; }
-    uint32_t Scan(const uint8_t* text, uint32_t size, Runs& runs, char* because,
-                  size_t cap) const override {
-        return ScanText<SrecRecords>(text, size, runs, because, cap);
-    }
-    bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
-        return SrecDecode(text, l, because, cap);
-    }
-    uint32_t DataCount(const uint8_t* line) const override { return SrecDataCount(line); }
-    uint8_t Checksum(uint8_t sum) const override { return static_cast<uint8_t>(~sum); }
-    uint32_t DigitsAt() const override { return 2; }
+    static constexpr const char* kName = "S-record";
+    static uint32_t DataCount(const uint8_t* line) { return SrecDataCount(line); }
+    static uint8_t Checksum(uint8_t sum) { return static_cast<uint8_t>(~sum); }
+    static constexpr uint32_t kDigitsAt = 2; // after 'S' and the type digit
 };
 
 inline bool SrecRecords::Meaning(const TextLine& l, ScanState& s, RecordKind& kind, uint64_t& addr,
@@ -76,7 +65,7 @@ inline bool SrecRecords::Meaning(const TextLine& l, ScanState& s, RecordKind& ki
     }
 }
 
-constexpr SrecFormat kSrecFormat;
+constexpr RecordFormat<SrecRecords> kSrecFormat;
 
 } // namespace
 

@@ -93,3 +93,20 @@ uint32_t ScanText(const uint8_t* text, uint32_t size, Runs& runs, char* because,
     std::snprintf(because, cap, "%s", Records::kNoEnd);
     return line;
 }
+
+// The format whose Records say it all: besides what ScanText takes, Records::kName (as Name),
+// Records::DataCount, Records::Checksum and Records::kDigitsAt.
+template <class Records> class RecordFormat final : public TextFormat {
+  public:
+    const char* Name() const override { return Records::kName; }
+    uint32_t Scan(const uint8_t* text, uint32_t size, Runs& runs, char* because,
+                  size_t cap) const override {
+        return ScanText<Records>(text, size, runs, because, cap);
+    }
+    bool Decode(const uint8_t* text, TextLine& l, char* because, size_t cap) const override {
+        return Records::DecodeLine(text, l, because, cap);
+    }
+    uint32_t DataCount(const uint8_t* line) const override { return Records::DataCount(line); }
+    uint8_t Checksum(uint8_t sum) const override { return Records::Checksum(sum); }
+    uint32_t DigitsAt() const override { return Records::kDigitsAt; }
+};

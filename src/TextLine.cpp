@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr char kUpperDigits[] = "0123456789ABCDEF";
 constexpr char kLowerDigits[] = "0123456789abcdef";
 
 } // namespace
@@ -28,7 +27,10 @@ bool ExplainDigits(const uint8_t* text, const TextLine& l, uint32_t first, uint3
 }
 
 void PutHexDigits(uint8_t* at, uint8_t b, bool lower) {
-    const char* digits = lower ? kLowerDigits : kUpperDigits;
-    at[0] = static_cast<uint8_t>(digits[b >> 4]);
-    at[1] = static_cast<uint8_t>(digits[b & 15]);
+    if (!lower) {
+        std::memcpy(at, kHexPairs.v[b], 2);
+        return;
+    }
+    at[0] = static_cast<uint8_t>(kLowerDigits[b >> 4]);
+    at[1] = static_cast<uint8_t>(kLowerDigits[b & 15]);
 }
